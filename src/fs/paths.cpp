@@ -1,0 +1,53 @@
+#include "fs/paths.h"
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+
+BOOL IsExistingFile(const char* path) {
+  if (path == nullptr) return FALSE;
+  return platform::PathExists(path) && !platform::PathIsDirectory(path) ? TRUE : FALSE;
+}
+
+BOOL CreateDirectoryTree(std::string path) {
+  if (path.empty()) return FALSE;
+  if (path.back() != '/') path += '/';
+  for (std::size_t pos = 0; pos < path.size();) {
+    std::size_t slash = platform::MbFind(path, '/', pos);
+    if (slash == platform::npos) break;
+    // A leading '/' gives an empty prefix: the root, which exists.
+    if (slash > 0) platform::CreateOneDirectory(path.substr(0, slash));
+    pos = slash + 1;
+  }
+  return TRUE;
+}
+
+void DeleteDirectoryContents(std::string dir) {
+  if (dir.empty()) return;
+  if (dir.back() != '/') dir += '/';
+  std::vector<platform::DirEntry> entries;
+  if (!platform::EnumerateDirectory(dir, "*.*", entries)) return;
+  for (const platform::DirEntry& e : entries) {
+    std::string path = dir + e.strName;
+    if (e.bDirectory) {
+      DeleteDirectoryContents(path);
+      platform::RemoveEmptyDirectory(path);
+    } else {
+      platform::ResetAttributes(path);
+      platform::DeleteOneFile(path);
+    }
+  }
+}
+
+std::string GetModulePath() { return platform::GetModuleFileName(); }
+
+std::string GetDataDirectory(const std::string& strAppName) {
+  std::string dir = platform::GetLocalAppDataFolder();
+  if (dir.empty()) return dir;
+  if (dir.back() != '/') dir += '/';
+  dir += strAppName;
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}

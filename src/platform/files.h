@@ -1,0 +1,37 @@
+// Files and directories, by path. Nothing here follows a symbolic link in
+// the last component unless it says so.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// True when the path names anything (a dangling link counts as existing).
+bool PathExists(const std::string& path);
+// True when the path names a directory, through links.
+bool PathIsDirectory(const std::string& path);
+
+// One directory whose parent exists; false when it exists or cannot be made.
+bool CreateOneDirectory(const std::string& path);
+
+struct DirEntry {
+  std::string strName;
+  bool bDirectory;  // a real directory, not a link to one
+};
+
+// Entries of dir whose names match pattern, without "." and "..", sorted
+// by name. The pattern is a shell wildcard matched without regard to ASCII
+// case ("*.exe" finds SETUP.EXE); "*.*" matches every name. False when the
+// directory cannot be read.
+bool EnumerateDirectory(const std::string& dir, const std::string& pattern,
+                        std::vector<DirEntry>& entries);
+
+bool DeleteOneFile(const std::string& path);
+bool RemoveEmptyDirectory(const std::string& path);
+
+// Clears the read-only attribute: gives the owner write permission back.
+// A symbolic link is left alone (its target may lie anywhere).
+bool ResetAttributes(const std::string& path);
+
+}  // namespace platform

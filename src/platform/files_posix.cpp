@@ -1,0 +1,64 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool PathIsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateOneDirectory(const std::string& path) {
+  return !path.empty() && mkdir(path.c_str(), 0777) == 0;
+}
+
+bool EnumerateDirectory(const std::string& dir, const std::string& pattern,
+                        std::vector<DirEntry>& entries) {
+  entries.clear();
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return false;
+  const bool all = pattern == "*.*" || pattern == "*";
+  std::string base = dir;
+  if (!base.empty() && base.back() != '/') base += '/';
+  while (dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    if (!all && fnmatch(pattern.c_str(), e->d_name, FNM_CASEFOLD) != 0) continue;
+    bool isDir;
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st;
+      isDir = lstat((base + e->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    } else {
+      isDir = e->d_type == DT_DIR;
+    }
+    entries.push_back(DirEntry{e->d_name, isDir});
+  }
+  closedir(d);
+  std::sort(entries.begin(), entries.end(),
+            [](const DirEntry& a, const DirEntry& b) { return a.strName < b.strName; });
+  return true;
+}
+
+bool DeleteOneFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+bool ResetAttributes(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (st.st_mode & S_IWUSR) return true;
+  return chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+}  // namespace platform

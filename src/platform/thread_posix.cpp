@@ -1,0 +1,21 @@
+#include "platform/thread.h"
+
+#include <system_error>
+
+namespace platform {
+
+bool Thread::Start(void (*proc)(void*), void* arg) {
+  Join();
+  try {
+    m_thread = std::thread(proc, arg);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void Thread::Join() {
+  if (m_thread.joinable()) m_thread.join();
+}
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+// Helpers shared by the tests: scratch directories, files, child processes.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with all it holds.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return m_path; }
+  // path() + "/" + rel
+  std::string operator/(const std::string& rel) const { return m_path + "/" + rel; }
+
+ private:
+  std::string m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes, unsigned mode = 0644);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);   // lstat: links count
+bool IsDir(const std::string& path);    // lstat: links do not count
+// Every path below root, relative to it, sorted; directories end with '/'.
+std::vector<std::string> ListTree(const std::string& root);
+
+// Sets or unsets environment variables for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv() = default;
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  void Set(const std::string& name, const std::string& value);
+  void Unset(const std::string& name);
+
+ private:
+  void Remember(const std::string& name);
+  std::map<std::string, std::optional<std::string>> m_saved;
+};
+
+struct ProcessResult {
+  int status = -1;        // exit status, or 128 + signal
+  bool timedOut = false;  // killed after the limit
+  std::string out;
+  std::string err;
+};
+
+struct ProcessOptions {
+  std::string cwd;                                          // empty: inherit
+  std::map<std::string, std::optional<std::string>> env;    // changes to this environment; nullopt unsets
+  std::string input;                                        // standard input
+  std::chrono::milliseconds timeout{std::chrono::seconds(60)};
+};
+
+// Runs argv (argv[0] searched on PATH as given in options.env, else ours)
+// and waits for it, at most options.timeout, after which it is killed.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// Polls until pred() holds or the limit passes; returns pred()'s last value.
+bool WaitFor(const std::function<bool()>& pred,
+             std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+}  // namespace testing_support
