@@ -1,0 +1,15 @@
+// The GET request a session sends, and the base64 of its credentials.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CHttpDownload;
+
+// The whole request text, header and closing empty line, built from the
+// session's members; it goes out in one send.
+std::string ComposeRequest(const CHttpDownload& session);
+
+// Replaces out with the base64 (RFC 4648, no line breaks) of text up to its
+// first zero byte; returns out's length. A null text encodes as empty.
+std::int32_t Base64Encode(const char* text, std::string& out);
