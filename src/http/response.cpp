@@ -39,6 +39,16 @@ std::int32_t FollowRedirect(CHttpDownload& session, std::string target) {
     target = platform::MbReplace(target, '\\', '/');
     if (!target.empty() && target[0] == '/') {
       session.m_strObject = target;
+      // An HTTP proxy is asked for m_strUrl, not for the object: without
+      // this it would be sent the URL that was just redirected, again.
+      if (session.m_nProxyType == PROXY_HTTP) {
+        std::size_t authority = platform::MbFind(session.m_strUrl, "://");
+        if (authority != npos) {
+          std::size_t path = platform::MbFind(session.m_strUrl, '/', authority + 3);
+          if (path != npos) session.m_strUrl.erase(path);
+          session.m_strUrl += target;
+        }
+      }
       return RP_REDIRECT;
     }
     int parentSteps = 0;

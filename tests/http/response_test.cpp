@@ -272,6 +272,26 @@ TEST(Redirect, WithoutLocationLeavesTheSession) {
   }
 }
 
+TEST(Redirect, ThroughHttpProxyRootTargetRewritesTheUrl) {
+  // The proxy reads the absolute URL from the request line, so it must name
+  // the new place; a direct request only needs the object.
+  for (auto [from, to] : {std::pair{"HTTP://Srv:8080/dir/file?q", "HTTP://Srv:8080/x/y"},
+                          {"http://srv/dir/file", "http://srv/x/y"}}) {
+    CHttpDownload session;
+    session.m_nProxyType = PROXY_HTTP;
+    session.m_strUrl = from;
+    ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject);
+    std::string host = session.m_strHost;
+    std::uint16_t port = session.m_nPort;
+    EXPECT_EQ(Parse(session, "HTTP/1.1 302 Found\r\nLocation: /X\\Y\r\n").result, RP_REDIRECT);
+    EXPECT_EQ(session.m_strReferer, from);
+    EXPECT_EQ(session.m_strUrl, to);
+    EXPECT_EQ(session.m_strHost, host);
+    EXPECT_EQ(session.m_nPort, port);
+    EXPECT_EQ(session.m_strObject, "/x/y");
+  }
+}
+
 TEST(Redirect, SuccessLeavesTheUrlMembers) {
   CHttpDownload session;
   session.m_strUrl = FROM;
