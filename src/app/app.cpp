@@ -46,6 +46,8 @@ BOOL CTolvaneApp::InitInstance() {
   if (updateThread.Start(UpdateThreadProc, &m_update)) updateThread.Join();
   if (m_bExitAfterUpdate) return FALSE;
 
+  std::string strScratch;
+  FetchUrlText(g_strReportUrl, strScratch);  // the launch report; its answer is of no interest
   platform::ShellOpenUrl(g_strOfficialUrl);
   return FALSE;
 }
