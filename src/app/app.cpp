@@ -4,6 +4,7 @@
 #include "app/remote_config.h"
 #include "app/update.h"
 #include "fs/paths.h"
+#include "net/sock.h"
 #include "platform/folders.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -35,6 +36,7 @@ BOOL CTolvaneApp::InitInstance() {
   if (g_strAppName.empty()) return FALSE;  // nothing is touched without a name
   SetRegistryKey(g_strAppName);
   m_bExitAfterUpdate = FALSE;
+  SockStartup();  // a failure shows later, as downloads that cannot connect
 
   g_strDataDir = GetDataDirectory(g_strAppName);
   if (g_strDataDir.empty()) return FALSE;  // no home: nowhere that is ours to write
@@ -46,6 +48,8 @@ BOOL CTolvaneApp::InitInstance() {
   if (updateThread.Start(UpdateThreadProc, &m_update)) updateThread.Join();
   if (m_bExitAfterUpdate) return FALSE;
 
+  std::string strScratch;
+  FetchUrlText(g_strReportUrl, strScratch);  // the launch report; its answer is of no interest
   platform::ShellOpenUrl(g_strOfficialUrl);
   return FALSE;
 }

@@ -1,6 +1,11 @@
 #include "app/remote_config.h"
 
+#include <tinyxml.h>
+
+#include <cstring>
+
 #include "app/globals.h"
+#include "platform/url_opener.h"
 
 namespace {
 
@@ -9,10 +14,67 @@ constexpr const char kReportPath[] =
     "/dss/statvx/?key_name=\xE7\x82\xB9\xE5\x87\xBB\xE4\xB8\x8A\xE6\x8A\xA5"
     "&c2=Quillane&c3=Quillane&d=game&t=2&v=1427160330";
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A value is kept up to its first zero byte (an escaped %00 ends it).
+void StoreDecoded(const char* value, std::string& target) {
+  std::string decoded = UrlDecode(value);
+  target.assign(decoded.c_str());
+}
+
 }  // namespace
 
-void LoadRemoteConfig() {
-  g_strOfficialUrl = TOLVANE_OFFICIAL_URL;
-  g_strReportUrl = std::string(TOLVANE_OFFICIAL_URL) + kReportPath;
-  // Asking the configuration service is not built yet: the defaults stand.
+std::string DefaultOfficialUrl() { return TOLVANE_OFFICIAL_URL; }
+std::string DefaultReportUrl() { return DefaultOfficialUrl() + kReportPath; }
+std::string DefaultConfigUrl() { return TOLVANE_CONFIG_URL; }
+
+bool FetchUrlText(const std::string& url, std::string& text) {
+  return platform::OpenUrlText(url, g_strAppName, text);
+}
+
+std::string UrlDecode(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    int hi = i + 2 < value.size() ? HexValue(value[i + 1]) : -1;
+    int lo = hi >= 0 ? HexValue(value[i + 2]) : -1;
+    if (c == '%' && lo >= 0) {
+      out += static_cast<char>(hi << 4 | lo);
+      i += 2;
+    } else if (c == '+') {
+      out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void LoadRemoteConfig() { LoadRemoteConfig(DefaultConfigUrl()); }
+
+void LoadRemoteConfig(const std::string& strConfigUrl) {
+  g_strOfficialUrl = DefaultOfficialUrl();
+  g_strReportUrl = DefaultReportUrl();
+
+  std::string text;
+  if (!FetchUrlText(strConfigUrl, text)) return;
+
+  // The parser's error status is not consulted: whatever it built is searched.
+  TiXmlDocument doc;
+  doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  TiXmlElement* root = doc.FirstChildElement();
+  if (root == nullptr) return;
+  TiXmlElement* url = root->FirstChildElement("url");
+  if (url == nullptr) return;
+
+  // A missing attribute leaves its string as it was.
+  if (const char* v = url->Attribute("officialUrl")) StoreDecoded(v, g_strOfficialUrl);
+  if (const char* v = url->Attribute("updateUrl")) StoreDecoded(v, g_strUpdateUrl);
+  if (const char* v = url->Attribute("AdobeFlashUrl")) StoreDecoded(v, g_strReportUrl);
 }

@@ -1,7 +1,24 @@
 // The configuration service's three addresses, and the launch report.
 #pragma once
 
+#include <string>
+
+// Appends the body at url, without its carriage returns and line feeds, to
+// text. True when the URL could be opened, whatever its HTTP status.
+bool FetchUrlText(const std::string& url, std::string& text);
+
+// Percent-decoding with '+' for a space. A '%' without two hexadecimal
+// digits after it stays a literal '%'. The result may hold zero bytes.
+std::string UrlDecode(const std::string& value);
+
 // Sets g_strOfficialUrl and g_strReportUrl to their built-in defaults, then
-// takes them and g_strUpdateUrl from the configuration service where it
-// supplies them. Never fails.
+// takes them and g_strUpdateUrl from the configuration service where its
+// answer supplies them. Never fails.
 void LoadRemoteConfig();
+// The same, asking the service at strConfigUrl instead of the built-in one.
+void LoadRemoteConfig(const std::string& strConfigUrl);
+
+// The built-in addresses.
+std::string DefaultOfficialUrl();
+std::string DefaultReportUrl();
+std::string DefaultConfigUrl();

@@ -13,6 +13,12 @@ using namespace testing_support;
 
 namespace {
 
+// The port of the built-in hosts, which the tests serve themselves.
+int HostsPort() {
+  std::string url = TOLVANE_OFFICIAL_URL;
+  return std::stoi(url.substr(url.rfind(':') + 1));
+}
+
 struct LauncherRun {
   TempDir root;
   std::string bin = root / "bin";
@@ -40,8 +46,9 @@ struct LauncherRun {
     o.env["XDG_DATA_HOME"] = dataHome;
     o.env["PATH"] = bin + ":/usr/bin:/bin";
     o.env["TOLVANE_TEST_OPEN_LOG"] = openLog;
-    o.env["http_proxy"] = std::nullopt;  // the URL opener must talk to loopback itself
-    o.env["HTTP_PROXY"] = std::nullopt;
+    // The launcher must talk to the loopback service itself, never via a proxy.
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+      o.env[v] = std::nullopt;
     o.timeout = std::chrono::seconds(60);
     return RunProcess({exe}, o);
   }
@@ -107,4 +114,43 @@ TEST(Launcher, NoHomeAtAllTouchesNothing) {
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(ListTree(r.root.path()), before);
   EXPECT_FALSE(WaitFor([&] { return Exists(r.openLog); }, std::chrono::milliseconds(300)));
+}
+
+TEST(Launcher, UsesTheConfigurationAndSendsTheLaunchReport) {
+  HttpPeer service(R"({
+    "/api/": {"body": "<config><url officialUrl=\"http%3A%2F%2F127.0.0.1%3A9%2Fofficial%2F\" updateUrl=\"\" AdobeFlashUrl=\"http://127.0.0.1:)" +
+                       std::to_string(HostsPort()) + R"(/dss/statvx/?key_name=%E7%82%B9%E5%87%BB&amp;c2=Custom\"/></config>"},
+    "/dss/statvx/": {"body": "ok"}})",
+                   HostsPort());
+  LauncherRun r;
+  ProcessResult p = r.Run("Launcher.exe");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(r.Opened(), "http://127.0.0.1:9/official/\n");
+  std::vector<std::string> requests = service.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[0].find(R"("target": "/api/")"), std::string::npos) << requests[0];
+  EXPECT_NE(requests[0].find(R"("User-Agent": "Launcher")"), std::string::npos) << requests[0];
+  EXPECT_NE(requests[1].find(R"("decoded": "/dss/statvx/?key_name=点击&c2=Custom")"), std::string::npos) << requests[1];
+}
+
+TEST(Launcher, DefaultsWhenTheServiceAnswersNothingUsable) {
+  HttpPeer service(R"({"/api/": {"status": 503, "body": "busy"}, "/dss/statvx/": {"body": "ok"}})", HostsPort());
+  LauncherRun r;
+  ProcessResult p = r.Run("Launcher");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(r.Opened(), std::string(TOLVANE_OFFICIAL_URL) + "\n");
+  std::vector<std::string> requests = service.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[1].find(R"("decoded": "/dss/statvx/?key_name=点击上报&c2=Quillane&c3=Quillane&d=game&t=2&v=1427160330")"),
+            std::string::npos)
+      << requests[1];
+}
+
+TEST(Launcher, ServiceDownStillEndsPromptlyWithTheDefaults) {
+  LauncherRun r;
+  auto t0 = std::chrono::steady_clock::now();
+  ProcessResult p = r.Run("Launcher");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(r.Opened(), std::string(TOLVANE_OFFICIAL_URL) + "\n");
 }

@@ -4,6 +4,8 @@
 
 #include <clocale>
 
+#include "support/support.h"
+
 using namespace platform;
 
 namespace {
@@ -50,8 +52,15 @@ TEST(Text, InvalidSequenceCountsAsOneByte) {
 }
 
 TEST(Text, TrailByteIsNotASeparatorInDoubleByteLocale) {
+  // A GBK locale of our own, compiled for this test only.
+  testing_support::TempDir dir;
+  auto made = testing_support::RunProcess({"localedef", "-c", "-i", "zh_CN", "-f", "GBK", dir / "zh_CN.GBK"});
+  if (made.status != 0) GTEST_SKIP() << "localedef cannot make zh_CN.GBK here: " << made.err;
+  testing_support::ScopedEnv env;
+  env.Set("LOCPATH", dir.path());
   ScopedLocale loc("zh_CN.GBK");
-  if (!loc.ok()) GTEST_SKIP() << "no GBK locale on this machine";
+  ASSERT_TRUE(loc.ok());
+  ASSERT_EQ(MB_CUR_MAX, 2u);
   // 0x81 0x5C is one character whose trail byte is a backslash.
   const std::string s = "a\x81\x5C" "b";
   EXPECT_EQ(MbReverseFind(s, '\\'), npos);

@@ -263,3 +263,96 @@ bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit)
 }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
+  int outPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  std::vector<char*> cargv;
+  for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  cargv.push_back(nullptr);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  if (rc != 0) {
+    close(outPipe[0]);
+    throw std::runtime_error("cannot start " + argv[0]);
+  }
+  m_pid = pid;
+  m_out = outPipe[0];
+}
+
+BackgroundProcess::~BackgroundProcess() { Stop(); }
+
+std::optional<std::string> BackgroundProcess::ReadLine(std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    std::size_t nl = m_pending.find('\n');
+    if (nl != std::string::npos) {
+      std::string line = m_pending.substr(0, nl);
+      m_pending.erase(0, nl + 1);
+      return line;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (m_out < 0 || left.count() <= 0) return std::nullopt;
+    pollfd p{m_out, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buf[4096];
+    ssize_t n = read(m_out, buf, sizeof buf);
+    if (n <= 0) {
+      close(m_out);
+      m_out = -1;
+    } else {
+      m_pending.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+}
+
+void BackgroundProcess::Stop() {
+  if (m_pid > 0) {
+    kill(m_pid, SIGTERM);
+    int status;
+    bool gone = WaitFor([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, std::chrono::seconds(1));
+    if (!gone) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, &status, 0);
+    }
+    m_pid = -1;
+  }
+  if (m_out >= 0) {
+    close(m_out);
+    m_out = -1;
+  }
+}
+
+HttpPeer::HttpPeer(const std::string& routesJson, int port) {
+  WriteFile(m_dir / "routes.json", routesJson);
+  WriteFile(m_dir / "requests.log", "");
+  m_process = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+      TOLVANE_PYTHON3, std::string(TOLVANE_TEST_DATA) + "/support/http_peer.py", "--port", std::to_string(port),
+      "--routes", m_dir / "routes.json", "--log", m_dir / "requests.log"});
+  std::optional<std::string> line = m_process->ReadLine(std::chrono::seconds(20));
+  if (!line || line->rfind("PORT ", 0) != 0) throw std::runtime_error("http_peer.py did not start");
+  m_port = std::stoi(line->substr(5));
+}
+
+std::string HttpPeer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+std::vector<std::string> HttpPeer::Requests() const {
+  std::vector<std::string> out;
+  std::stringstream s(ReadFile(m_dir / "requests.log"));
+  std::string line;
+  while (std::getline(s, line)) {
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+}  // namespace testing_support

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,5 +69,44 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 // Polls until pred() holds or the limit passes; returns pred()'s last value.
 bool WaitFor(const std::function<bool()>& pred,
              std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+// A child process that runs in the background until Stop() or destruction
+// (SIGTERM, then SIGKILL after a second). Its standard output is a pipe
+// that ReadLine() reads; its standard error is inherited.
+class BackgroundProcess {
+ public:
+  explicit BackgroundProcess(const std::vector<std::string>& argv);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  // One line of its output (without the line feed); nullopt after the limit.
+  std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
+  void Stop();
+
+ private:
+  int m_pid = -1;
+  int m_out = -1;
+  std::string m_pending;
+};
+
+// tests/support/http_peer.py on 127.0.0.1, serving routes (a JSON object,
+// see the script) and logging the requests it receives.
+class HttpPeer {
+ public:
+  explicit HttpPeer(const std::string& routesJson, int port = 0);
+  int port() const { return m_port; }
+  std::string Url(const std::string& path) const;
+  // The requests received so far, one JSON text each.
+  std::vector<std::string> Requests() const;
+
+ private:
+  TempDir m_dir;
+  std::unique_ptr<BackgroundProcess> m_process;
+  int m_port = 0;
+};
 
 }  // namespace testing_support

@@ -1,0 +1,114 @@
+#include "loopback.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace loopback {
+
+static sockaddr_in LoopbackAddress(std::uint16_t port) {
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_port = htons(port);
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return sin;
+}
+
+Listener::Listener(int backlog) {
+  m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (m_fd < 0) throw std::runtime_error("socket");
+  sockaddr_in sin = LoopbackAddress(0);
+  socklen_t len = sizeof sin;
+  if (bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
+      listen(m_fd, backlog) != 0 ||
+      getsockname(m_fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
+    close(m_fd);
+    throw std::runtime_error("listen");
+  }
+  m_port = ntohs(sin.sin_port);
+}
+
+Listener::~Listener() { Close(); }
+
+void Listener::Close() {
+  if (m_fd >= 0) close(m_fd);
+  m_fd = -1;
+}
+
+SockAddrIn Listener::address() const {
+  return platform::MakeSocketAddressV4(htonl(INADDR_LOOPBACK), m_port);
+}
+
+int Listener::Accept(int timeoutMs) {
+  pollfd p{m_fd, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) != 1) return -1;
+  return accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+Connection Connect(Listener& listener) {
+  Connection c;
+  c.ours = SockCreate();
+  if (c.ours == INVALID_SOCKET) throw std::runtime_error("SockCreate");
+  if (SockConnect(c.ours, listener.address(), 5000) != 0) throw std::runtime_error("SockConnect");
+  c.peer = listener.Accept();
+  if (c.peer < 0) throw std::runtime_error("accept");
+  return c;
+}
+
+void CloseConnection(Connection& c) {
+  if (c.ours != INVALID_SOCKET) SockClose(c.ours, TRUE);
+  if (c.peer >= 0) close(c.peer);
+  c = Connection{};
+}
+
+std::uint16_t UnusedPort() {
+  Listener l;
+  return l.port();
+}
+
+bool SendAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string ReadToEnd(int fd, int timeoutMs) {
+  std::string got;
+  const Clock::time_point start = Clock::now();
+  char buf[65536];
+  for (;;) {
+    const long long left = timeoutMs - MillisecondsSince(start);
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) != 1) break;
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+void CloseWithReset(int fd) {
+  linger l{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  close(fd);
+}
+
+std::uint32_t Ipv4(unsigned a, unsigned b, unsigned c, unsigned d) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                  static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::uint32_t v;
+  std::memcpy(&v, bytes, sizeof v);
+  return v;
+}
+
+}  // namespace loopback
