@@ -137,7 +137,7 @@ Built Build(const Archive& a) {
   return b;
 }
 
-void Run(const std::vector<std::string>& argv, const std::string& cwd, const std::string& input) {
+void RunTool(const std::vector<std::string>& argv, const std::string& cwd, const std::string& input) {
   testing_support::ProcessOptions o;
   o.cwd = cwd;
   o.input = input;
@@ -150,7 +150,7 @@ void Run(const std::vector<std::string>& argv, const std::string& cwd, const std
 void Python(const std::string& script, const std::vector<std::string>& args, const std::string& cwd) {
   std::vector<std::string> argv = {TOLVANE_PYTHON3, "-c", script};
   argv.insert(argv.end(), args.begin(), args.end());
-  Run(argv, cwd);
+  RunTool(argv, cwd);
 }
 
 void PythonExtract(const std::string& zip, const std::string& dir) {

@@ -52,7 +52,7 @@ std::string UtBlock(unsigned flags, const std::vector<std::int32_t>& times);
 std::string OtherBlock(std::uint16_t id, std::size_t size);
 
 // Runs argv in cwd; fails the current test when the tool does not exit 0.
-void Run(const std::vector<std::string>& argv, const std::string& cwd, const std::string& input = "");
+void RunTool(const std::vector<std::string>& argv, const std::string& cwd, const std::string& input = "");
 // python3 -c script args...
 void Python(const std::string& script, const std::vector<std::string>& args, const std::string& cwd = "");
 // Extracts zip with python3 zipfile's extractall into dir.
