@@ -99,7 +99,12 @@ ZipHandle* ZipOpenFile(const char* path) {
   ZipReader* reader = new (std::nothrow) ZipReader;
   if (reader == nullptr) return nullptr;
   reader->m_strRootDir = platform::GetCurrentDir();
-  if (reader->m_strRootDir.empty() || reader->m_strRootDir.back() != '/') reader->m_strRootDir += '/';
+  // Without a current directory the root would become "/".
+  if (reader->m_strRootDir.empty()) {
+    delete reader;
+    return nullptr;
+  }
+  if (reader->m_strRootDir.back() != '/') reader->m_strRootDir += '/';
   ZipSource* source = OpenSource(path);
   reader->m_pArchive = source ? OpenArchive(source) : nullptr;
   ZipHandle* handle = reader->m_pArchive ? new (std::nothrow) ZipHandle : nullptr;

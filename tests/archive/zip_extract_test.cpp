@@ -295,6 +295,33 @@ TEST(ZipExtract, Zip64LocalHeadersAreRefused) {
   EXPECT_EQ(ListTree(t / "out"), std::vector<std::string>{});
 }
 
+TEST(ZipExtract, ArchiveWithoutItemsIsASuccess) {
+  // An end record behind a stub opens (it is not at position 0) and holds nothing.
+  TempDir t;
+  Archive a;
+  a.prefix = "#!stub\n";
+  WriteFile(t / "none.zip", Build(a).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "none.zip", t / "out"), TRUE);
+  EXPECT_EQ(ListTree(t / "out"), std::vector<std::string>{});
+}
+
+TEST(ZipExtract, NoCurrentDirectoryNoRoot) {
+  // A current directory that was removed gives no root: nothing opens,
+  // so nothing can be made relative to "/".
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "tolvane-test-no-root/", .external = 0x41ED0010}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  const std::string before = platform::GetCurrentDir();
+  std::filesystem::create_directories(t / "gone");
+  ASSERT_TRUE(platform::SetCurrentDir(t / "gone"));
+  std::filesystem::remove(t / "gone");
+  EXPECT_EQ(ZipOpenFile((t / "a.zip").c_str()), nullptr);
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out"), FALSE);
+  platform::SetCurrentDir(before);
+  EXPECT_FALSE(Exists("/tolvane-test-no-root"));
+}
+
 TEST(ZipExtract, EmptyArchiveOfATool) {
   // zip cannot write an empty archive; python can, and it is only an end
   // record, which does not open.
