@@ -50,20 +50,23 @@ run() {
 }
 
 stats() {  # numbers on stdin: median min max
-  sort -g | awk '{a[NR]=$1} END {m = NR % 2 ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2; printf "%.3f %.3f %.3f", m, a[1], a[NR]}'
+  sort -g | awk '{a[NR]=$1} END {m = NR % 2 ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2; printf "%.3f %.3f %.3f\n", m, a[1], a[NR]}'
 }
 
 tools=(tolvane bsdtar python)
-declare -A times rsses
+declare -A times rsses entries_of
 for kind in mixed tiny; do
   zip="$work/$kind.zip"
   out_bytes=$(python3 -c 'import sys, zipfile; print(sum(i.file_size for i in zipfile.ZipFile(sys.argv[1]).infolist()))' "$zip")
   entries=$(python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))' "$zip")
+  entries_of[$kind]=$entries
   echo "== $kind.zip: $(( $(stat -c %s "$zip") / 1048576 )) MiB, $entries entries, $(( out_bytes / 1048576 )) MiB out" >&2
   # One untimed warm-up of each (page cache of the archive, binaries).
   for tool in "${tools[@]}"; do warm "$out_bytes"; run "$tool" "$zip" "$work/out/$kind-warm-$tool" >/dev/null; done
   for ((r = 1; r <= rounds; r++)); do
-    for tool in "${tools[@]}"; do
+    # The order turns every round, so that no tool always follows the same one.
+    order=("${tools[@]:r%3}" "${tools[@]:0:r%3}")
+    for tool in "${order[@]}"; do
       warm "$out_bytes"
       read -r secs rss < <(run "$tool" "$zip" "$work/out/$kind-$r-$tool")
       times[$kind,$tool]+="$secs "
@@ -74,14 +77,14 @@ for kind in mixed tiny; do
 done
 
 echo
-printf '%-6s %-8s %9s %17s %10s %13s\n' archive tool median "spread (min-max)" "/ bsdtar" "peak RSS MiB"
+printf '%-6s %-8s %9s %17s %10s %13s %10s\n' archive tool median "spread (min-max)" "/ bsdtar" "peak RSS MiB" "ms/entry"
 for kind in mixed tiny; do
   read -r bm _ _ < <(tr ' ' '\n' <<<"${times[$kind,bsdtar]}" | grep . | stats)
   for tool in "${tools[@]}"; do
     read -r m lo hi < <(tr ' ' '\n' <<<"${times[$kind,$tool]}" | grep . | stats)
     read -r rm _ _ < <(tr ' ' '\n' <<<"${rsses[$kind,$tool]}" | grep . | stats)
-    printf '%-6s %-8s %8.3fs %8.3f-%.3fs %10.2f %13.1f\n' "$kind" "$tool" "$m" "$lo" "$hi" \
-      "$(echo "$m / $bm" | bc -l)" "$(echo "$rm / 1024" | bc -l)"
+    printf '%-6s %-8s %8.3fs %8.3f-%.3fs %10.2f %13.1f %10.4f\n' "$kind" "$tool" "$m" "$lo" "$hi" \
+      "$(echo "$m / $bm" | bc -l)" "$(echo "$rm / 1024" | bc -l)" "$(echo "$m * 1000 / ${entries_of[$kind]}" | bc -l)"
   done
 done
 # Old copies go only now: deleting many files just before creating many is
