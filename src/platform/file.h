@@ -15,7 +15,7 @@ constexpr FileHandle kNoFile = -1;
 FileHandle OpenFileForReading(const std::string& path);
 
 // Creates the file, or empties it when it exists, for writing. A new file
-// gets mode (less the umask). Fails when the last component is a symbolic
+// gets mode (less the umask); an emptied one keeps its own. Fails when the last component is a symbolic
 // link, when it is a directory, and when an existing file has no owner
 // write permission (its read-only attribute). The last test looks at the
 // mode itself, so it holds for root as well.
