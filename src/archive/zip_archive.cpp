@@ -1,0 +1,348 @@
+#include "archive/zip_archive.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr std::uint32_t kEndRecordSignature = 0x06054B50;
+constexpr std::uint32_t kCentralSignature = 0x02014B50;
+constexpr std::uint32_t kLocalSignature = 0x04034B50;
+constexpr std::uint32_t kCentralFixedSize = 46;
+constexpr std::uint32_t kLocalFixedSize = 30;
+constexpr std::uint32_t kFlagEncrypted = 0x0001;
+constexpr std::uint32_t kFlagDataDescriptor = 0x0008;
+
+// Bytes at the source's position, through its window; the position moves
+// past them. A read that fails or meets the end of the file gives ZA_IOERR.
+int SourceRead(ZipSource* s, void* out, std::uint32_t size) {
+  if (!s->m_bSeekable) return ZA_IOERR;
+  const std::uint64_t pos = s->m_nPosition;
+  if (pos < s->m_nWindowStart || pos + size > s->m_nWindowStart + s->m_nWindowLength) {
+    if (size > kZipFieldWindowSize) {
+      int rc = SourceReadAt(s, pos, out, size);
+      if (rc == ZA_OK) s->m_nPosition += size;
+      return rc;
+    }
+    long n = platform::ReadFileAt(s->m_hFile, pos, s->m_abWindow, kZipFieldWindowSize);
+    if (n < 0) {
+      s->m_bReadError = TRUE;
+      s->m_nWindowLength = 0;
+      return ZA_IOERR;
+    }
+    s->m_nWindowStart = pos;
+    s->m_nWindowLength = static_cast<std::uint32_t>(n);
+    if (size > s->m_nWindowLength) return ZA_IOERR;
+  }
+  std::memcpy(out, s->m_abWindow + (pos - s->m_nWindowStart), size);
+  s->m_nPosition += size;
+  return ZA_OK;
+}
+
+// Little-endian fields from the source, 0 when the read fails.
+int ReadField(ZipSource* s, std::uint32_t bytes, std::uint32_t& value) {
+  unsigned char b[4] = {0, 0, 0, 0};
+  int rc = SourceRead(s, b, bytes);
+  value = rc == ZA_OK ? static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+                            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24
+                      : 0;
+  return rc;
+}
+
+// Reads each field in turn into the given values; ZA_IOERR once any fails.
+int ReadFields(ZipSource* s, std::initializer_list<std::pair<std::uint32_t, std::uint32_t*>> fields) {
+  int rc = ZA_OK;
+  for (const auto& f : fields) {
+    if (ReadField(s, f.first, *f.second) != ZA_OK) rc = ZA_IOERR;
+  }
+  return rc;
+}
+
+void Seek(ZipSource* s, std::uint64_t pos) { s->m_nPosition = pos; }
+
+// File position of the end record, or 0 when none is found in the last
+// 65535 bytes. The hit nearest to the end wins.
+std::uint64_t FindEndRecord(ZipSource* s) {
+  if (!s->m_bSeekable) return 0;
+  std::uint64_t fileSize = 0;
+  if (!platform::GetFileSize(s->m_hFile, fileSize)) return 0;
+  const std::uint64_t limit = std::min<std::uint64_t>(0xFFFF, fileSize);
+  unsigned char chunk[1024 + 4];
+  std::uint64_t back = 4;
+  while (back < limit) {
+    back = std::min<std::uint64_t>(back + 1024, limit);
+    const std::uint64_t start = fileSize - back;
+    const std::uint32_t length = static_cast<std::uint32_t>(std::min<std::uint64_t>(sizeof chunk, back));
+    if (SourceReadAt(s, start, chunk, length) != ZA_OK) return 0;
+    for (std::uint32_t i = length - 4 + 1; i-- > 0;) {
+      if (chunk[i] == 0x50 && chunk[i + 1] == 0x4B && chunk[i + 2] == 0x05 && chunk[i + 3] == 0x06) {
+        if (start + i == 0) break;  // a file of nothing but an end record is no archive
+        return start + i;
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+ZipSource* OpenSource(const char* path, std::uint32_t* pnCode) {
+  platform::FileHandle h = path ? platform::OpenFileForReading(path) : platform::kNoFile;
+  ZipSource* s = h == platform::kNoFile ? nullptr : new (std::nothrow) ZipSource;
+  if (s == nullptr) {
+    platform::CloseFile(h);
+    if (pnCode) *pnCode = 0x200;
+    return nullptr;
+  }
+  s->m_hFile = h;
+  s->m_bSeekable = platform::IsDiskFile(h) ? TRUE : FALSE;
+  return s;
+}
+
+void CloseSource(ZipSource* source) {
+  if (source == nullptr) return;
+  platform::CloseFile(source->m_hFile);
+  delete source;
+}
+
+int SourceReadAt(ZipSource* source, std::uint64_t pos, void* buffer, std::uint32_t size) {
+  if (!source->m_bSeekable) return ZA_IOERR;
+  // Served from the field window when it holds the bytes already.
+  if (pos >= source->m_nWindowStart && pos + size <= source->m_nWindowStart + source->m_nWindowLength) {
+    std::memcpy(buffer, source->m_abWindow + (pos - source->m_nWindowStart), size);
+    return ZA_OK;
+  }
+  long n = platform::ReadFileAt(source->m_hFile, pos, buffer, size);
+  if (n < 0) source->m_bReadError = TRUE;
+  return n == static_cast<long>(size) ? ZA_OK : ZA_IOERR;
+}
+
+ZipArchive* OpenArchive(ZipSource* source, int* pnCode) {
+  int rc = ZA_OK;
+  std::uint64_t endPos = source ? FindEndRecord(source) : 0;
+  std::uint32_t signature, thisDisk, centralDisk, count, total, cdSize, cdOffset, commentLength;
+  if (endPos == 0 || endPos > 0xFFFFFFFFu) {
+    rc = ZA_IOERR;
+  } else {
+    Seek(source, endPos);
+    rc = ReadFields(source, {{4, &signature},
+                             {2, &thisDisk},
+                             {2, &centralDisk},
+                             {2, &count},
+                             {2, &total},
+                             {4, &cdSize},
+                             {4, &cdOffset},
+                             {2, &commentLength}});
+    if (rc == ZA_OK && (total != count || thisDisk != 0 || centralDisk != 0)) rc = ZA_BADZIP;
+    if (rc == ZA_OK && endPos < static_cast<std::uint64_t>(cdOffset) + cdSize) rc = ZA_BADZIP;
+  }
+  ZipArchive* a = rc == ZA_OK ? new (std::nothrow) ZipArchive : nullptr;
+  if (rc == ZA_OK && a == nullptr) rc = ZA_NOMEM;
+  if (rc != ZA_OK) {
+    CloseSource(source);
+    if (pnCode) *pnCode = rc;
+    return nullptr;
+  }
+  a->m_pSource = source;
+  a->m_nEntryCount = count;
+  a->m_nCommentLength = commentLength;
+  a->m_nEndRecordPos = static_cast<std::uint32_t>(endPos);
+  a->m_nCentralDirSize = cdSize;
+  a->m_nCentralDirOffset = cdOffset;
+  a->m_nPrefixLength = static_cast<std::uint32_t>(endPos - (static_cast<std::uint64_t>(cdOffset) + cdSize));
+  GoToFirstEntry(a);
+  if (pnCode) *pnCode = ZA_OK;
+  return a;
+}
+
+int GoToFirstEntry(ZipArchive* archive) {
+  if (archive == nullptr) return ZA_PARAM;
+  archive->m_nCurrentRecordPos = archive->m_nCentralDirOffset;
+  archive->m_nCurrentIndex = 0;
+  int rc = ReadCentralRecord(archive, &archive->m_record, &archive->m_nLocalHeaderOffset, nullptr, 0);
+  archive->m_bCurrentRecordValid = rc == ZA_OK ? TRUE : FALSE;
+  return rc;
+}
+
+int GoToNextEntry(ZipArchive* archive) {
+  if (archive == nullptr || !archive->m_bCurrentRecordValid ||
+      archive->m_nCurrentIndex + 1 >= archive->m_nEntryCount) {
+    return ZA_PARAM;
+  }
+  const ZipCentralRecord& r = archive->m_record;
+  archive->m_nCurrentRecordPos += kCentralFixedSize + r.m_nNameLength + r.m_nExtraLength + r.m_nCommentLength;
+  archive->m_nCurrentIndex += 1;
+  int rc = ReadCentralRecord(archive, &archive->m_record, &archive->m_nLocalHeaderOffset, nullptr, 0);
+  archive->m_bCurrentRecordValid = rc == ZA_OK ? TRUE : FALSE;
+  return rc;
+}
+
+int GoToEntry(ZipArchive* archive, std::uint32_t index) {
+  if (archive == nullptr || index >= archive->m_nEntryCount) return ZA_PARAM;
+  if (index < archive->m_nCurrentIndex || !archive->m_bCurrentRecordValid) {
+    int rc = GoToFirstEntry(archive);
+    if (rc != ZA_OK) return rc;
+  }
+  // Each step either advances or fails, so the walk always ends.
+  while (archive->m_nCurrentIndex < index) {
+    int rc = GoToNextEntry(archive);
+    if (rc != ZA_OK) return rc;
+  }
+  return ZA_OK;
+}
+
+int ReadCentralRecord(ZipArchive* archive, ZipCentralRecord* record, std::uint32_t* pnLocalOffset,
+                      char* nameBuffer, std::uint32_t bufferSize) {
+  if (archive == nullptr) return ZA_PARAM;
+  ZipSource* s = archive->m_pSource;
+  Seek(s, static_cast<std::uint64_t>(archive->m_nPrefixLength) + archive->m_nCurrentRecordPos);
+  ZipCentralRecord r;
+  std::uint32_t signature, localOffset;
+  int rc = ReadFields(s, {{4, &signature},
+                          {2, &r.m_nVersionMadeBy},
+                          {2, &r.m_nVersionNeeded},
+                          {2, &r.m_nFlags},
+                          {2, &r.m_nMethod},
+                          {4, &r.m_nDosDateTime},
+                          {4, &r.m_nCrc32},
+                          {4, &r.m_nCompressedSize},
+                          {4, &r.m_nUncompressedSize},
+                          {2, &r.m_nNameLength},
+                          {2, &r.m_nExtraLength},
+                          {2, &r.m_nCommentLength},
+                          {2, &r.m_nDiskNumberStart},
+                          {2, &r.m_nInternalAttributes},
+                          {4, &r.m_nExternalAttributes},
+                          {4, &localOffset}});
+  if (rc == ZA_OK && nameBuffer != nullptr && bufferSize > 0) {
+    if (r.m_nNameLength < bufferSize) nameBuffer[r.m_nNameLength] = '\0';
+    rc = SourceRead(s, nameBuffer, std::min(r.m_nNameLength, bufferSize));
+  }
+  if (rc != ZA_OK) return ZA_IOERR;
+  if (signature != kCentralSignature) return ZA_BADZIP;
+  if (record) *record = r;
+  if (pnLocalOffset) *pnLocalOffset = localOffset;
+  return ZA_OK;
+}
+
+int CheckLocalHeader(ZipArchive* archive, std::uint32_t* pnLocalNameExtra, std::uint32_t* pnExtraPos,
+                     std::uint32_t* pnExtraLength) {
+  if (archive == nullptr) return ZA_PARAM;
+  ZipSource* s = archive->m_pSource;
+  if (!s->m_bSeekable) return ZA_IOERR;
+  Seek(s, static_cast<std::uint64_t>(archive->m_nPrefixLength) + archive->m_nLocalHeaderOffset);
+  const ZipCentralRecord& c = archive->m_record;
+  std::uint32_t signature, version, flags, method, dosTime, crc, compressed, uncompressed, nameLength, extraLength;
+  int rc = ReadFields(s, {{4, &signature},
+                          {2, &version},
+                          {2, &flags},
+                          {2, &method},
+                          {4, &dosTime},
+                          {4, &crc},
+                          {4, &compressed},
+                          {4, &uncompressed},
+                          {2, &nameLength},
+                          {2, &extraLength}});
+  if (rc != ZA_OK) return ZA_IOERR;
+  bool bad = signature != kLocalSignature;
+  bad = bad || method != c.m_nMethod || (c.m_nMethod != 0 && c.m_nMethod != 8);
+  if (!(flags & kFlagDataDescriptor)) {
+    bad = bad || crc != c.m_nCrc32 || compressed != c.m_nCompressedSize || uncompressed != c.m_nUncompressedSize;
+  }
+  bad = bad || nameLength != c.m_nNameLength;
+  if (bad) return ZA_BADZIP;
+  archive->m_nLocalFlags = flags;
+  if (pnLocalNameExtra) *pnLocalNameExtra = nameLength + extraLength;
+  if (pnExtraPos) *pnExtraPos = archive->m_nLocalHeaderOffset + kLocalFixedSize + nameLength;
+  if (pnExtraLength) *pnExtraLength = extraLength;
+  return ZA_OK;
+}
+
+int OpenEntry(ZipArchive* archive) {
+  if (archive == nullptr || !archive->m_bCurrentRecordValid) return ZA_PARAM;
+  CloseEntry(archive);
+  std::uint32_t localNameExtra = 0;
+  if (CheckLocalHeader(archive, &localNameExtra, nullptr, nullptr) != ZA_OK) return ZA_BADZIP;
+  // Encrypted data would only come out as garbage.
+  if ((archive->m_nLocalFlags | archive->m_record.m_nFlags) & kFlagEncrypted) return ZA_BADZIP;
+  ZipEntryReader* e = new (std::nothrow) ZipEntryReader;
+  unsigned char* buffer = e ? new (std::nothrow) unsigned char[kZipReadBufferSize] : nullptr;
+  if (buffer == nullptr) {
+    delete e;
+    return ZA_NOMEM;
+  }
+  e->m_pReadBuffer = buffer;
+  e->m_nCompressedLeft = archive->m_record.m_nCompressedSize;
+  e->m_nUncompressedLeft = archive->m_record.m_nUncompressedSize;
+  e->m_nMethod = archive->m_record.m_nMethod;
+  e->m_pSource = archive->m_pSource;
+  e->m_nPrefixLength = archive->m_nPrefixLength;
+  e->m_nNextDataPos = archive->m_nLocalHeaderOffset + kLocalFixedSize + localNameExtra;
+  e->m_stream.next_in = nullptr;
+  e->m_stream.avail_in = 0;
+  if (e->m_nMethod != 0 && inflateInit2(&e->m_stream, -MAX_WBITS) == Z_OK) e->m_bInflateStarted = TRUE;
+  archive->m_pEntry = e;
+  return ZA_OK;
+}
+
+int ReadEntry(ZipArchive* archive, void* buffer, std::uint32_t length) {
+  if (archive == nullptr || archive->m_pEntry == nullptr) return ZA_PARAM;
+  ZipEntryReader* e = archive->m_pEntry;
+  std::uint32_t room = std::min({length, e->m_nUncompressedLeft, 0x7FFFFFFFu});
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  std::uint32_t produced = 0;
+  while (room > 0) {
+    z_stream& z = e->m_stream;
+    if (z.avail_in == 0 && e->m_nCompressedLeft > 0) {
+      const std::uint32_t n = std::min(kZipReadBufferSize, e->m_nCompressedLeft);
+      if (SourceReadAt(e->m_pSource, static_cast<std::uint64_t>(e->m_nPrefixLength) + e->m_nNextDataPos,
+                       e->m_pReadBuffer, n) != ZA_OK) {
+        return ZA_IOERR;
+      }
+      e->m_nNextDataPos += n;
+      e->m_nCompressedLeft -= n;
+      z.next_in = e->m_pReadBuffer;
+      z.avail_in = n;
+    }
+    if (e->m_nMethod == 0) {
+      // Data that ends before its announced size makes no more progress.
+      if (z.avail_in == 0) break;
+      const std::uint32_t n = std::min(room, static_cast<std::uint32_t>(z.avail_in));
+      std::memcpy(out + produced, z.next_in, n);
+      z.next_in += n;
+      z.avail_in -= n;
+      produced += n;
+      room -= n;
+      e->m_nUncompressedLeft -= n;
+    } else {
+      if (!e->m_bInflateStarted) break;
+      z.next_out = out + produced;
+      z.avail_out = room;
+      const int zrc = inflate(&z, Z_NO_FLUSH);
+      const std::uint32_t n = room - z.avail_out;
+      produced += n;
+      room -= n;
+      e->m_nUncompressedLeft -= n;
+      // Z_BUF_ERROR here means the input is used up: no progress is possible.
+      if (zrc != Z_OK) break;
+    }
+  }
+  return static_cast<int>(produced);
+}
+
+void CloseEntry(ZipArchive* archive) {
+  if (archive == nullptr || archive->m_pEntry == nullptr) return;
+  ZipEntryReader* e = archive->m_pEntry;
+  delete[] e->m_pReadBuffer;
+  if (e->m_bInflateStarted) inflateEnd(&e->m_stream);
+  delete e;
+  archive->m_pEntry = nullptr;
+}
+
+void CloseArchive(ZipArchive* archive) {
+  if (archive == nullptr) return;
+  CloseEntry(archive);
+  CloseSource(archive->m_pSource);
+  delete archive;
+}

@@ -1,0 +1,64 @@
+#include "archive/zip_extract.h"
+
+#include "fs/paths.h"
+#include "platform/cwd.h"
+#include "platform/files.h"
+
+namespace {
+
+std::string Absolute(const std::string& path, const std::string& cwd) {
+  if (path.empty() || path[0] == '/') return path;
+  return cwd + (cwd.back() == '/' ? "" : "/") + path;
+}
+
+}  // namespace
+
+BOOL ExtractZipToDirectory(std::string zipPath, std::string destDir, ZipExtractNotice* pNotice) {
+  // An empty destination would mean the root of the file system.
+  if (destDir.empty()) return FALSE;
+  if (destDir.back() != '/') destDir += '/';
+  BOOL result = TRUE;
+
+  // Both paths are fixed before the current directory moves: the archive
+  // is found where the caller meant it, and the pre-delete below reaches
+  // the targets themselves.
+  const std::string saved = platform::GetCurrentDir();
+  if (saved.empty()) return FALSE;
+  zipPath = Absolute(zipPath, saved);
+  destDir = Absolute(destDir, saved);
+
+  CreateDirectoryTree(destDir);
+  // Never extract into whatever directory happens to be current.
+  if (!platform::SetCurrentDir(destDir)) return FALSE;
+
+  ZipHandle* handle = ZipOpenFile(zipPath.c_str());
+  if (handle == nullptr) {
+    platform::SetCurrentDir(saved);
+    return FALSE;
+  }
+  ZipItem item;
+  ZipGetItem(handle, -1, &item);
+  const std::int32_t count = item.m_nIndex;
+  for (std::int32_t i = 0; i < count; ++i) {
+    std::uint32_t rc = ZipGetItem(handle, i, &item);
+    if (rc != ZI_OK) {
+      item = ZipItem{};
+      item.m_nIndex = i;
+    } else if (IsUnsafeItemName(item.m_szName)) {
+      rc = ZI_NOFILE;
+    } else {
+      const std::string target = destDir + ItemNameToPath(item.m_szName);
+      platform::ResetAttributes(target);
+      platform::DeleteOneFile(target);
+      rc = ZipExtractItem(handle, i, item.m_szName);
+    }
+    if (pNotice) pNotice->OnItem(count, item, rc);
+    if (rc != ZI_OK) {
+      result = FALSE;
+      break;
+    }
+  }
+  ZipCloseFile(handle);
+  platform::SetCurrentDir(saved);
+  return result;
+}

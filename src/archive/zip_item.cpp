@@ -1,0 +1,234 @@
+#include "archive/zip_item.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "platform/cwd.h"
+#include "platform/file.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+std::uint32_t Le16(const unsigned char* p) { return p[0] | static_cast<std::uint32_t>(p[1]) << 8; }
+
+std::uint32_t Le32(const unsigned char* p) {
+  return Le16(p) | static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// Times from the first "UT" block of a local extra field. No value is read
+// past the end of the block or of the field.
+void ApplyExtendedTimes(const unsigned char* extra, std::size_t length, ZipItem& item) {
+  if (length <= 4) return;
+  std::size_t pos = 0;
+  while (pos + 4 < length) {
+    if (extra[pos] == 'U' && extra[pos + 1] == 'T') break;
+    pos += 4 + Le16(extra + pos + 2);
+  }
+  if (pos + 4 >= length) return;
+  const std::size_t end = std::min(length, pos + 4 + Le16(extra + pos + 2));
+  if (pos + 5 > end) return;
+  const unsigned flags = extra[pos + 4];
+  std::size_t at = pos + 5;
+  platform::FileTime* targets[] = {&item.m_tModification, &item.m_tAccess, &item.m_tCreation};
+  for (int bit = 0; bit < 3; ++bit) {
+    if (!(flags & (1u << bit))) continue;
+    if (at + 4 > end) break;
+    const std::int32_t t = static_cast<std::int32_t>(Le32(extra + at));
+    at += 4;
+    if (!platform::UnixTimeToFileTime(t, *targets[bit])) *targets[bit] = platform::CurrentFileTime();
+  }
+}
+
+bool IsReadable(ZipHandle* handle) {
+  return handle != nullptr && handle->m_nMode == kZipHandleModeRead && handle->m_pReader != nullptr &&
+         handle->m_pReader->m_pArchive != nullptr;
+}
+
+bool InRange(ZipArchive* archive, std::int32_t index) {
+  return index >= 0 && static_cast<std::uint32_t>(index) < archive->m_nEntryCount;
+}
+
+}  // namespace
+
+std::uint32_t ZipAttributesFromExternal(std::uint32_t x) {
+  std::uint32_t a = FILE_ATTRIBUTE_NORMAL;
+  if (x & 0x40000000u || x & 0x10u) a = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_DIRECTORY;
+  if (x & 0x20u) a |= FILE_ATTRIBUTE_ARCHIVE;
+  if (x & 0x02u) a |= FILE_ATTRIBUTE_HIDDEN;
+  if (!(x & 0x00800000u) || x & 0x01u) a |= FILE_ATTRIBUTE_READONLY;
+  if (x & 0x04u) a |= FILE_ATTRIBUTE_SYSTEM;
+  return a;
+}
+
+unsigned ZipFileMode(std::uint32_t external, std::uint32_t attributes) {
+  const unsigned unixMode = external >> 16;
+  // Set-id and sticky bits never come from an archive.
+  unsigned mode = unixMode != 0 ? unixMode & 0777 : 0666;
+  if (attributes & FILE_ATTRIBUTE_READONLY) mode &= ~0222u;
+  return mode;
+}
+
+std::string ItemNameToPath(std::string_view name) { return platform::MbReplace(name, '\\', '/'); }
+
+bool IsUnsafeItemName(std::string_view name) {
+  const std::string path = ItemNameToPath(name);
+  if (!path.empty() && path[0] == '/') return true;
+  if (path.size() >= 2 && path[1] == ':') return true;
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    if (path.compare(start, slash - start, "..") == 0) return true;
+    start = slash + 1;
+  }
+  return false;
+}
+
+void CreateItemDirectory(const char* root, const char* dir) {
+  if (root == nullptr || dir == nullptr || *dir == '\0') return;
+  const std::string d = ItemNameToPath(dir);
+  // Nothing is made outside the root because of a stored name.
+  if (IsUnsafeItemName(d)) return;
+  std::size_t slash = d.rfind('/');
+  if (slash != std::string::npos && slash != 0) CreateItemDirectory(root, d.substr(0, slash).c_str());
+  platform::CreateOneDirectory(std::string(root) + d);
+}
+
+ZipHandle* ZipOpenFile(const char* path) {
+  ZipReader* reader = new (std::nothrow) ZipReader;
+  if (reader == nullptr) return nullptr;
+  reader->m_strRootDir = platform::GetCurrentDir();
+  // Without a current directory the root would become "/".
+  if (reader->m_strRootDir.empty()) {
+    delete reader;
+    return nullptr;
+  }
+  if (reader->m_strRootDir.back() != '/') reader->m_strRootDir += '/';
+  ZipSource* source = OpenSource(path);
+  reader->m_pArchive = source ? OpenArchive(source) : nullptr;
+  ZipHandle* handle = reader->m_pArchive ? new (std::nothrow) ZipHandle : nullptr;
+  if (handle == nullptr) {
+    CloseArchive(reader->m_pArchive);
+    delete reader;
+    return nullptr;
+  }
+  handle->m_nMode = kZipHandleModeRead;
+  handle->m_pReader = reader;
+  return handle;
+}
+
+std::uint32_t ZipGetItem(ZipHandle* handle, std::int32_t index, ZipItem* item) {
+  if (handle == nullptr || handle->m_nMode != kZipHandleModeRead) return ZI_MODE;
+  if (!IsReadable(handle) || item == nullptr) return ZI_ARGS;
+  ZipReader* r = handle->m_pReader;
+  ZipArchive* a = r->m_pArchive;
+  if (index < -1 || (index >= 0 && !InRange(a, index))) return ZI_ARGS;
+  if (index != -1 && index == r->m_nCachedIndex) {
+    *item = r->m_cachedItem;
+    return ZI_OK;
+  }
+  if (index == -1) {
+    *item = ZipItem{};
+    item->m_nIndex = static_cast<std::int32_t>(a->m_nEntryCount);
+    return ZI_OK;
+  }
+  if (GoToEntry(a, static_cast<std::uint32_t>(index)) != ZA_OK) return ZI_CORRUPT;
+  ZipItem it;
+  ZipCentralRecord c;
+  if (ReadCentralRecord(a, &c, nullptr, it.m_szName, kZipItemNameSize) != ZA_OK) return ZI_CORRUPT;
+  // The name must fit the record with its terminating zero.
+  if (c.m_nNameLength >= kZipItemNameSize) return ZI_CORRUPT;
+  std::uint32_t extraPos = 0, extraLength = 0;
+  if (CheckLocalHeader(a, nullptr, &extraPos, &extraLength) != ZA_OK) return ZI_CORRUPT;
+  std::vector<unsigned char> extra(extraLength);
+  if (extraLength > 0 &&
+      SourceReadAt(a->m_pSource, static_cast<std::uint64_t>(a->m_nPrefixLength) + extraPos, extra.data(),
+                   extraLength) != ZA_OK) {
+    return ZI_READ;
+  }
+  it.m_nIndex = static_cast<std::int32_t>(a->m_nCurrentIndex);
+  it.m_nAttributes = ZipAttributesFromExternal(c.m_nExternalAttributes);
+  it.m_nCompressedSize = c.m_nCompressedSize;
+  it.m_nUncompressedSize = c.m_nUncompressedSize;
+  platform::FileTime dos = 0;
+  // An impossible MS-DOS date (month 0, say) counts as the format's first instant.
+  if (!platform::DosDateTimeToFileTime(static_cast<std::uint16_t>(c.m_nDosDateTime >> 16),
+                                       static_cast<std::uint16_t>(c.m_nDosDateTime & 0xFFFF), dos)) {
+    platform::DosDateTimeToFileTime(0x21, 0, dos);
+  }
+  it.m_tAccess = it.m_tCreation = it.m_tModification = dos;
+  ApplyExtendedTimes(extra.data(), extra.size(), it);
+  *item = it;
+  r->m_cachedItem = it;
+  r->m_nCachedIndex = it.m_nIndex;
+  return ZI_OK;
+}
+
+std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* target) {
+  if (handle == nullptr || handle->m_nMode != kZipHandleModeRead) return ZI_MODE;
+  if (!IsReadable(handle) || target == nullptr) return ZI_ARGS;
+  ZipReader* r = handle->m_pReader;
+  ZipArchive* a = r->m_pArchive;
+  if (!InRange(a, index)) return ZI_ARGS;
+  if (GoToEntry(a, static_cast<std::uint32_t>(index)) != ZA_OK) return ZI_CORRUPT;
+  ZipItem item;
+  if (std::uint32_t rc = ZipGetItem(handle, index, &item); rc != ZI_OK) return rc;
+
+  if (item.m_nAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (IsUnsafeItemName(item.m_szName)) return ZI_NOFILE;
+    CreateItemDirectory(r->m_strRootDir.c_str(), item.m_szName);
+    return ZI_OK;
+  }
+
+  const std::string path = ItemNameToPath(target);
+  const std::size_t slash = path.rfind('/');
+  if (slash != std::string::npos) {
+    const std::string dir = path.substr(0, slash);
+    if (!IsUnsafeItemName(dir)) CreateItemDirectory(r->m_strRootDir.c_str(), dir.c_str());
+  }
+
+  // Opened before the target is made: an entry that cannot be read
+  // (encrypted, say) leaves no empty file behind.
+  if (OpenEntry(a) != ZA_OK) return ZI_WRITE;
+  const platform::FileHandle out =
+      platform::CreateFileForWriting(path, ZipFileMode(a->m_record.m_nExternalAttributes, item.m_nAttributes));
+  if (out == platform::kNoFile) {
+    CloseEntry(a);
+    return ZI_NOFILE;
+  }
+
+  unsigned char buffer[16384];
+  bool error = false;
+  std::uint32_t crc = crc32(0, nullptr, 0);
+  std::uint64_t count = 0;
+  for (;;) {
+    const int n = ReadEntry(a, buffer, sizeof buffer);
+    if (n < 0) {
+      error = true;
+      break;
+    }
+    if (n == 0) break;
+    crc = crc32(crc, buffer, static_cast<uInt>(n));
+    count += static_cast<std::uint32_t>(n);
+    if (!platform::WriteFileAll(out, buffer, static_cast<std::size_t>(n))) {
+      error = true;
+      break;
+    }
+  }
+  // A damaged stream, data that ends early or bytes that are not the
+  // stored ones must not pass for a written file.
+  if (!error && (count != a->m_record.m_nUncompressedSize || crc != a->m_record.m_nCrc32)) error = true;
+  if (!error && platform::IsDiskFile(out)) platform::SetFileTimes(out, item.m_tAccess, item.m_tModification);
+  platform::CloseFile(out);
+  CloseEntry(a);
+  return error ? ZI_WRITE : ZI_OK;
+}
+
+std::uint32_t ZipCloseFile(ZipHandle* handle) {
+  if (handle == nullptr || handle->m_nMode != kZipHandleModeRead) return ZI_MODE;
+  if (handle->m_pReader) CloseArchive(handle->m_pReader->m_pArchive);
+  delete handle->m_pReader;
+  delete handle;
+  return ZI_OK;
+}

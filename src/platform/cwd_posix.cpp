@@ -1,0 +1,24 @@
+#include "platform/cwd.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+std::string GetCurrentDir() {
+  std::string buf(256, '\0');
+  for (;;) {
+    if (getcwd(buf.data(), buf.size()) != nullptr) {
+      buf.resize(buf.find('\0'));
+      // Linux reports an unreachable directory as "(unreachable)/...".
+      return !buf.empty() && buf[0] == '/' ? buf : std::string();
+    }
+    if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool SetCurrentDir(const std::string& path) { return !path.empty() && chdir(path.c_str()) == 0; }
+
+}  // namespace platform

@@ -1,0 +1,332 @@
+// Whole archives unpacked into a directory: archives made by real tools,
+// each extracted tree compared with python3 zipfile's reading of it, and
+// the hostile and broken cases.
+#include "archive/zip_extract.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <random>
+
+#include "platform/cwd.h"
+#include "support/support.h"
+#include "zip_fixtures.h"
+
+using namespace zip_fixtures;
+using testing_support::Exists;
+using testing_support::IsDir;
+using testing_support::ListTree;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+// A small tree: text, random bytes, an empty file, an empty directory,
+// nested directories and an executable.
+void MakeSourceTree(const std::string& root) {
+  std::mt19937 g(7);
+  std::string random(70000, '\0');
+  for (char& c : random) c = static_cast<char>(g());
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "row " + std::to_string(i) + "\n";
+  WriteFile(root + "/readme.txt", "hello\n");
+  WriteFile(root + "/data/random.bin", random);
+  WriteFile(root + "/data/deep/er/text.txt", text);
+  WriteFile(root + "/empty.txt", "");
+  WriteFile(root + "/bin/run.sh", "#!/bin/sh\necho run\n", 0755);
+  std::filesystem::create_directories(root + "/nothing/here");
+}
+
+mode_t Umask() {
+  const mode_t m = umask(0);
+  umask(m);
+  return m;
+}
+
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+struct Extracted {
+  BOOL ok;
+  std::string dir;
+};
+
+class Notices : public ZipExtractNotice {
+ public:
+  void OnItem(std::int32_t, const ZipItem& item, std::uint32_t nResult) override {
+    results.push_back({item.m_szName, nResult});
+  }
+  std::vector<std::pair<std::string, std::uint32_t>> results;
+};
+
+}  // namespace
+
+TEST(ZipExtract, ArchivesOfRealToolsMatchPythonsReading) {
+  TempDir t;
+  const std::string src = t / "src";
+  MakeSourceTree(src);
+  const std::string zipDir = t / "zips";
+  std::filesystem::create_directories(zipDir);
+  const std::string py = R"(
+import sys, zipfile
+out, kind = sys.argv[1], sys.argv[2]
+method = zipfile.ZIP_STORED if kind == 'stored' else zipfile.ZIP_DEFLATED
+with zipfile.ZipFile(out, 'w', method) as z:
+    def add(name, data, attr, system=3):
+        i = zipfile.ZipInfo(name, (2024, 2, 29, 23, 59, 58))
+        i.external_attr = attr
+        i.create_system = system
+        i.compress_type = method
+        z.writestr(i, data)
+    add('plain.txt', b'plain\n' * 1000, 0o100644 << 16)
+    add('tool/exec', b'#!/bin/sh\n', 0o100755 << 16)
+    add('tool/', b'', (0o40755 << 16) | 0x10)
+    add('win/made.txt', b'from windows' * 50, 0x20, 0)
+    add('win/readonly.txt', b'ro', 0x21, 0)
+    add('empty', b'', 0o100600 << 16)
+    add('big.bin', bytes(range(256)) * 800, 0o100644 << 16)
+)";
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& zip)> make;
+  };
+  const std::vector<Case> cases = {
+      {"zip -r", [&](const std::string& z) { RunTool({"zip", "-qr", z, "."}, src); }},
+      {"zip -r -X", [&](const std::string& z) { RunTool({"zip", "-qrX", z, "."}, src); }},
+      {"zip -r -0 (stored)", [&](const std::string& z) { RunTool({"zip", "-qr0", z, "."}, src); }},
+      {"zip with a comment",
+       [&](const std::string& z) {
+         RunTool({"zip", "-qr", z, "."}, src);
+         RunTool({"zip", "-qz", z}, src, "an archive comment\nof two lines\n.\n");
+       }},
+      // Into a pipe, which zip cannot seek back in: data descriptors.
+      {"zip streamed to a pipe",
+       [&](const std::string& z) { RunTool({"sh", "-c", "zip -qr - . | cat > '" + z + "'"}, src); }},
+      {"zip of stdin, streamed to a pipe",
+       [&](const std::string& z) { RunTool({"sh", "-c", "seq 1 30000 | zip -q -fz- - - | cat > '" + z + "'"}, src); }},
+      {"python zipfile, stored", [&](const std::string& z) { Python(py, {z, "stored"}); }},
+      {"python zipfile, deflated", [&](const std::string& z) { Python(py, {z, "deflated"}); }},
+      {"bsdtar --format zip", [&](const std::string& z) { RunTool({"bsdtar", "--format", "zip", "-cf", z, "."}, src); }},
+      {"bsdtar --format zip, stored",
+       [&](const std::string& z) {
+         RunTool({"bsdtar", "--format", "zip", "--options", "zip:compression=store", "-cf", z, "."}, src);
+       }},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string zip = zipDir + "/" + std::to_string(n) + ".zip";
+    const std::string mine = t / ("mine" + std::to_string(n));
+    const std::string theirs = t / ("py" + std::to_string(n));
+    ++n;
+    c.make(zip);
+    ASSERT_TRUE(Exists(zip));
+    Notices notices;
+    ASSERT_EQ(ExtractZipToDirectory(zip, mine, &notices), TRUE);
+    for (const auto& r : notices.results) EXPECT_EQ(r.second, ZI_OK) << r.first;
+    PythonExtract(zip, theirs);
+    ExpectSameTree(theirs, mine);
+  }
+}
+
+TEST(ZipExtract, PermissionsFromUnixAndWindowsEntries) {
+  TempDir t;
+  const std::string src = t / "src";
+  MakeSourceTree(src);
+  RunTool({"zip", "-qr", t / "unix.zip", "."}, src);
+  ASSERT_EQ(ExtractZipToDirectory(t / "unix.zip", t / "u"), TRUE);
+  const mode_t mask = Umask();
+  EXPECT_EQ(Mode(t / "u/bin/run.sh"), 0755u & ~mask);
+  EXPECT_EQ(Mode(t / "u/readme.txt"), 0644u & ~mask);
+
+  Archive a;
+  a.entries = {{.name = "app/", .external = 0x10, .madeBy = 0x0014},
+               {.name = "app/game.exe", .data = "MZ", .external = 0x20, .madeBy = 0x0014}};
+  WriteFile(t / "win.zip", Build(a).bytes);
+  ASSERT_EQ(ExtractZipToDirectory(t / "win.zip", t / "w"), TRUE);
+  EXPECT_EQ(Mode(t / "w/app/game.exe"), 0444u & ~mask);
+  // Directories stay writable whatever the archive says.
+  EXPECT_EQ(Mode(t / "w/app") & 0200, 0200u);
+  // Twice into the same place, over the read-only copies.
+  EXPECT_EQ(ExtractZipToDirectory(t / "win.zip", t / "w"), TRUE);
+  EXPECT_EQ(ReadFile(t / "w/app/game.exe"), "MZ");
+}
+
+TEST(ZipExtract, DestinationForms) {
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "d/", .external = 0x41ED0010}, {.name = "d/f.txt", .data = "in d", .external = 0x20}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  const std::string before = platform::GetCurrentDir();
+  for (const std::string& dest : {t / "with/", t / "without", t / "nested/new/dir"}) {
+    SCOPED_TRACE(dest);
+    EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", dest), TRUE);
+    EXPECT_EQ(ReadFile(dest + "/d/f.txt"), "in d");
+    EXPECT_EQ(platform::GetCurrentDir(), before);
+    // Again: the read-only file from the first run is replaced.
+    EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", dest), TRUE);
+    EXPECT_EQ(ListTree(dest), (std::vector<std::string>{"d/", "d/f.txt"}));
+  }
+
+  // Relative archive and destination paths both count from the caller's
+  // current directory, also when extracting twice over read-only files.
+  ASSERT_TRUE(platform::SetCurrentDir(t.path()));
+  EXPECT_EQ(ExtractZipToDirectory("a.zip", "rel/out"), TRUE);
+  EXPECT_EQ(ExtractZipToDirectory("./a.zip", "rel/out/"), TRUE);
+  EXPECT_EQ(platform::GetCurrentDir(), t.path());
+  platform::SetCurrentDir(before);
+  EXPECT_EQ(ReadFile(t / "rel/out/d/f.txt"), "in d");
+  EXPECT_FALSE(Exists(t / "rel/out/rel"));
+
+  // Files that the archive does not hold stay.
+  WriteFile(t / "without/keep.txt", "mine");
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "without"), TRUE);
+  EXPECT_EQ(ReadFile(t / "without/keep.txt"), "mine");
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", ""), FALSE);
+}
+
+TEST(ZipExtract, ArchivesThatCannotBeOpened) {
+  TempDir t;
+  WriteFile(t / "end-only.zip", Build(Archive{}).bytes);
+  WriteFile(t / "text.zip", "not an archive at all");
+  const std::string before = platform::GetCurrentDir();
+  for (const char* name : {"missing.zip", "end-only.zip", "text.zip"}) {
+    const std::string dest = t / (std::string("out-") + name);
+    EXPECT_EQ(ExtractZipToDirectory(t / name, dest), FALSE) << name;
+    EXPECT_TRUE(IsDir(dest)) << name;
+    EXPECT_EQ(ListTree(dest), std::vector<std::string>{}) << name;
+    EXPECT_EQ(platform::GetCurrentDir(), before);
+  }
+}
+
+TEST(ZipExtract, DestinationThatCannotBeEnteredExtractsNothing) {
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "f.txt", .data = "x"}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  WriteFile(t / "work/plainfile", "a file, not a directory");
+  const std::string before = platform::GetCurrentDir();
+  ASSERT_TRUE(platform::SetCurrentDir(t / "work"));
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "work/plainfile"), FALSE);
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "work/plainfile/below"), FALSE);
+  platform::SetCurrentDir(before);
+  EXPECT_EQ(ListTree(t / "work"), std::vector<std::string>{"plainfile"});
+  EXPECT_EQ(ListTree(t.path()), (std::vector<std::string>{"a.zip", "work/", "work/plainfile"}));
+}
+
+TEST(ZipExtract, SecondOfThreeFailing) {
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "one", .data = "1"}, {.name = "two", .data = "2"}, {.name = "three", .data = "3"}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  // A directory where the second item goes: it cannot be created.
+  std::filesystem::create_directories(t / "out/two/occupied");
+  Notices notices;
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out", &notices), FALSE);
+  EXPECT_EQ(ReadFile(t / "out/one"), "1");
+  EXPECT_FALSE(Exists(t / "out/three"));
+  ASSERT_EQ(notices.results.size(), 2u);
+  EXPECT_EQ(notices.results[1], (std::pair<std::string, std::uint32_t>{"two", ZI_NOFILE}));
+
+  // A directory entry without directory bits is taken for a file.
+  Archive b;
+  b.entries = {{.name = "first", .data = "1"}, {.name = "dir/", .external = 0}, {.name = "last", .data = "3"}};
+  WriteFile(t / "b.zip", Build(b).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "b.zip", t / "outb"), FALSE);
+  EXPECT_FALSE(Exists(t / "outb/last"));
+
+  // A damaged entry fails the extraction.
+  Archive c;
+  c.entries = {{.name = "good", .data = "1"}, {.name = "bad", .data = std::string(5000, 'x'), .method = 8, .crc = 9}};
+  WriteFile(t / "c.zip", Build(c).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "c.zip", t / "outc"), FALSE);
+  EXPECT_EQ(ReadFile(t / "outc/good"), "1");
+}
+
+TEST(ZipExtract, HostileNamesTouchNothingOutside) {
+  for (const char* name : {"../victim.txt", "sub/../../victim.txt", "..\\victim.txt", "sub\\..\\..\\victim.txt",
+                           "/ABS/victim.txt", "\\ABS\\victim.txt", "C:victim.txt", "../newdir/", "../newfile"}) {
+    SCOPED_TRACE(name);
+    TempDir t;
+    // victim.txt lies right outside the destination, read-only, where the
+    // pre-delete would reach.
+    WriteFile(t / "victim.txt", "precious", 0444);
+    Archive a;
+    a.entries = {{.name = "before.txt", .data = "ok"},
+                 {.name = name, .data = "evil", .external = std::string(name).back() == '/' ? 0x41ED0010u : 0x81A40000u},
+                 {.name = "after.txt", .data = "not reached"}};
+    WriteFile(t / "a.zip", Build(a).bytes);
+    Notices notices;
+    EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "dest", &notices), FALSE);
+    EXPECT_EQ(ReadFile(t / "victim.txt"), "precious");
+    EXPECT_EQ(Mode(t / "victim.txt"), 0444u);
+    EXPECT_EQ(ListTree(t.path()), (std::vector<std::string>{"a.zip", "dest/", "dest/before.txt", "victim.txt"}));
+    ASSERT_EQ(notices.results.size(), 2u);
+    EXPECT_EQ(notices.results[1].second, ZI_NOFILE);
+  }
+}
+
+TEST(ZipExtract, LinkAtATargetIsReplacedNotFollowed) {
+  TempDir t;
+  WriteFile(t / "outside.txt", "untouched", 0644);
+  std::filesystem::create_directories(t / "dest");
+  ASSERT_EQ(symlink((t / "outside.txt").c_str(), (t / "dest/f.txt").c_str()), 0);
+  Archive a;
+  a.entries = {{.name = "f.txt", .data = "inside"}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "dest"), TRUE);
+  EXPECT_EQ(ReadFile(t / "outside.txt"), "untouched");
+  EXPECT_EQ(ReadFile(t / "dest/f.txt"), "inside");
+  EXPECT_FALSE(std::filesystem::is_symlink(t / "dest/f.txt"));
+}
+
+TEST(ZipExtract, Zip64LocalHeadersAreRefused) {
+  // zip writes a Zip64 local header for input of unknown size; 64-bit
+  // extensions are not read, and the entry must not pass as written.
+  TempDir t;
+  RunTool({"sh", "-c", "seq 1 30000 | zip -q '" + t / "s.zip" + "' -"}, t.path());
+  EXPECT_EQ(ExtractZipToDirectory(t / "s.zip", t / "out"), FALSE);
+  EXPECT_EQ(ListTree(t / "out"), std::vector<std::string>{});
+}
+
+TEST(ZipExtract, ArchiveWithoutItemsIsASuccess) {
+  // An end record behind a stub opens (it is not at position 0) and holds nothing.
+  TempDir t;
+  Archive a;
+  a.prefix = "#!stub\n";
+  WriteFile(t / "none.zip", Build(a).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "none.zip", t / "out"), TRUE);
+  EXPECT_EQ(ListTree(t / "out"), std::vector<std::string>{});
+}
+
+TEST(ZipExtract, NoCurrentDirectoryNoRoot) {
+  // A current directory that was removed gives no root: nothing opens,
+  // so nothing can be made relative to "/".
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "tolvane-test-no-root/", .external = 0x41ED0010}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  const std::string before = platform::GetCurrentDir();
+  std::filesystem::create_directories(t / "gone");
+  ASSERT_TRUE(platform::SetCurrentDir(t / "gone"));
+  std::filesystem::remove(t / "gone");
+  EXPECT_EQ(ZipOpenFile((t / "a.zip").c_str()), nullptr);
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out"), FALSE);
+  platform::SetCurrentDir(before);
+  EXPECT_FALSE(Exists("/tolvane-test-no-root"));
+}
+
+TEST(ZipExtract, EmptyArchiveOfATool) {
+  // zip cannot write an empty archive; python can, and it is only an end
+  // record, which does not open.
+  TempDir t;
+  Python("import sys, zipfile\nzipfile.ZipFile(sys.argv[1], 'w').close()", {t / "e.zip"});
+  EXPECT_EQ(std::filesystem::file_size(t / "e.zip"), 22u);
+  EXPECT_EQ(ExtractZipToDirectory(t / "e.zip", t / "out"), FALSE);
+}
