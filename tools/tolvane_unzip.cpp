@@ -11,7 +11,7 @@
 
 #include "archive/zip_extract.h"
 #include "archive/zip_item.h"
-#include "platform/filetime.h"
+#include "platform/clock.h"
 
 namespace {
 

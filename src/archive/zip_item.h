@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "archive/zip_archive.h"
-#include "platform/filetime.h"
+#include "platform/clock.h"
 
 constexpr std::uint32_t ZI_OK = 0;
 constexpr std::uint32_t ZI_NOFILE = 0x200;

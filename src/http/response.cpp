@@ -5,7 +5,7 @@
 #include "http/session.h"
 #include "http/url.h"
 #include "platform/text.h"
-#include "platform/utc_time.h"
+#include "platform/clock.h"
 
 using platform::npos;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/filetime.h"
+#include "platform/clock.h"
 
 namespace platform {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "platform/cwd.h"
-#include "platform/filetime.h"
+#include "platform/clock.h"
 #include "support/support.h"
 
 using namespace platform;

@@ -1,11 +1,22 @@
-// File times: 64-bit counts of 100 ns since 1601-01-01 00:00 UTC, as the
-// zip item records carry them, and their conversions.
+// Times. Calendar times are signed 64-bit seconds since 1970-01-01 00:00
+// UTC; file times, as zip items carry them, are 64-bit counts of 100 ns
+// since 1601-01-01 00:00 UTC.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "platform/types.h"
+
 namespace platform {
+
+// Seconds since 1970 now.
+std::int64_t CurrentTime();
+
+// The UTC calendar time year-month-day hour:minute:second (month 1 to 12)
+// as seconds since 1970. Fields past their range roll over as in mktime
+// (February 30th is March 2nd). FALSE when the time cannot be represented.
+BOOL UtcTime(int year, int month, int day, int hour, int minute, int second, std::int64_t& t);
 
 using FileTime = std::int64_t;
 

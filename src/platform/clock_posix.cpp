@@ -1,5 +1,7 @@
-#include "platform/filetime.h"
+#include "platform/clock.h"
 
+#include <cerrno>
+#include <climits>
 #include <ctime>
 
 #include "platform/text.h"
@@ -19,17 +21,26 @@ int DaysInMonth(int y, int m) {
   return m == 2 && IsLeap(y) ? 29 : days[m - 1];
 }
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 }  // namespace
+
+std::int64_t CurrentTime() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+BOOL UtcTime(int year, int month, int day, int hour, int minute, int second, std::int64_t& t) {
+  if (year < INT_MIN + 1900) return FALSE;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  errno = 0;
+  time_t value = timegm(&tm);
+  // -1 is also 1969-12-31 23:59:59; only errno tells the two apart.
+  if (value == static_cast<time_t>(-1) && errno != 0) return FALSE;
+  t = static_cast<std::int64_t>(value);
+  return TRUE;
+}
 
 bool DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time, FileTime& ft) {
   const int day = date & 0x1F;
@@ -40,7 +51,8 @@ bool DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time, FileTime& ft)
   const int hour = time >> 11;
   if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
   if (hour > 23 || minute > 59 || second > 59) return false;
-  const std::int64_t t = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  std::int64_t t = 0;
+  if (!UtcTime(year, month, day, hour, minute, second, t)) return false;
   ft = (t + kEpochDifference) * kTicksPerSecond;
   return true;
 }
