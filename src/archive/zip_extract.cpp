@@ -6,8 +6,12 @@
 
 namespace {
 
-std::string Absolute(const std::string& path, const std::string& cwd) {
+// path made absolute against the current directory; empty when it is
+// relative and the current directory's own path cannot be read.
+std::string Absolute(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
+  const std::string cwd = platform::GetCurrentDir();
+  if (cwd.empty()) return cwd;
   return cwd + (cwd.back() == '/' ? "" : "/") + path;
 }
 
@@ -22,10 +26,11 @@ BOOL ExtractZipToDirectory(std::string zipPath, std::string destDir, ZipExtractN
   // Both paths are fixed before the current directory moves: the archive
   // is found where the caller meant it, and the pre-delete below reaches
   // the targets themselves.
-  const std::string saved = platform::GetCurrentDir();
-  if (saved.empty()) return FALSE;
-  zipPath = Absolute(zipPath, saved);
-  destDir = Absolute(destDir, saved);
+  const platform::SavedCurrentDir saved;
+  if (!saved.IsValid()) return FALSE;  // there would be no way back
+  zipPath = Absolute(zipPath);
+  destDir = Absolute(destDir);
+  if (zipPath.empty() || destDir.empty()) return FALSE;
 
   CreateDirectoryTree(destDir);
   // Never extract into whatever directory happens to be current.
@@ -33,7 +38,7 @@ BOOL ExtractZipToDirectory(std::string zipPath, std::string destDir, ZipExtractN
 
   ZipHandle* handle = ZipOpenFile(zipPath.c_str());
   if (handle == nullptr) {
-    platform::SetCurrentDir(saved);
+    saved.Restore();
     return FALSE;
   }
   ZipItem item;
@@ -44,7 +49,7 @@ BOOL ExtractZipToDirectory(std::string zipPath, std::string destDir, ZipExtractN
     if (rc != ZI_OK) {
       item = ZipItem{};
       item.m_nIndex = i;
-    } else if (IsUnsafeItemName(item.m_szName)) {
+    } else if (IsUnsafeItemName(item.m_szName) || PassesThroughLink(destDir, item.m_szName)) {
       rc = ZI_NOFILE;
     } else {
       const std::string target = destDir + ItemNameToPath(item.m_szName);
@@ -59,6 +64,6 @@ BOOL ExtractZipToDirectory(std::string zipPath, std::string destDir, ZipExtractN
     }
   }
   ZipCloseFile(handle);
-  platform::SetCurrentDir(saved);
+  saved.Restore();
   return result;
 }

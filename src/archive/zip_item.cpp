@@ -85,11 +85,19 @@ bool IsUnsafeItemName(std::string_view name) {
   return false;
 }
 
+bool PassesThroughLink(const std::string& root, std::string_view name) {
+  const std::string path = ItemNameToPath(name);
+  for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    if (slash > 0 && platform::PathIsLink(root + path.substr(0, slash))) return true;
+  }
+  return false;
+}
+
 void CreateItemDirectory(const char* root, const char* dir) {
   if (root == nullptr || dir == nullptr || *dir == '\0') return;
   const std::string d = ItemNameToPath(dir);
   // Nothing is made outside the root because of a stored name.
-  if (IsUnsafeItemName(d)) return;
+  if (IsUnsafeItemName(d) || PassesThroughLink(root, d + "/")) return;
   std::size_t slash = d.rfind('/');
   if (slash != std::string::npos && slash != 0) CreateItemDirectory(root, d.substr(0, slash).c_str());
   platform::CreateOneDirectory(std::string(root) + d);

@@ -73,3 +73,7 @@ unsigned ZipFileMode(std::uint32_t external, std::uint32_t attributes);
 bool IsUnsafeItemName(std::string_view name);
 // A stored name as a path: both '/' and '\' separate.
 std::string ItemNameToPath(std::string_view name);
+// True when a directory on the way from root (ending with '/') to the
+// stored name already exists as a symbolic link: following it could lead
+// anywhere outside root.
+bool PassesThroughLink(const std::string& root, std::string_view name);

@@ -32,6 +32,8 @@ void DeleteDirectoryContents(std::string dir) {
   for (const platform::DirEntry& e : entries) {
     std::string path = dir + e.strName;
     if (e.bDirectory) {
+      // A directory without write permission would keep its entries.
+      platform::ResetAttributes(path);
       DeleteDirectoryContents(path);
       platform::RemoveEmptyDirectory(path);
     } else {

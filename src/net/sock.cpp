@@ -10,9 +10,11 @@ using platform::kPollWrite;
 
 thread_local std::int32_t t_nSockError = 0;
 
-// Why a wait ended without readiness: its limit, or the poll's own failure.
+// Why a wait ended without readiness. A limit that ran out leaves what the
+// operation last reported (would-block): SOCK_ETIMEDOUT stays the kernel's
+// word for a connection that timed out, which callers treat differently.
 static std::int32_t WaitError(int ready) {
-  return ready == 0 ? SOCK_ETIMEDOUT : platform::SocketLastError();
+  return ready == 0 ? SOCK_EWOULDBLOCK : platform::SocketLastError();
 }
 
 int SockStartup() {

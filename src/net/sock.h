@@ -14,8 +14,8 @@ constexpr SOCKET INVALID_SOCKET = -1;
 using SockAddrIn = platform::SocketAddressV4;
 
 // Codes in t_nSockError that callers test for.
-constexpr std::int32_t SOCK_EWOULDBLOCK = platform::kSocketWouldBlock;
-constexpr std::int32_t SOCK_ETIMEDOUT = platform::kSocketTimedOut;  // a wait ran out
+constexpr std::int32_t SOCK_EWOULDBLOCK = platform::kSocketWouldBlock;  // also: a wait's limit ran out
+constexpr std::int32_t SOCK_ETIMEDOUT = platform::kSocketTimedOut;  // the connection timed out
 constexpr std::int32_t SOCK_EHOSTNOTFOUND = platform::kSocketHostNotFound;
 
 // Last failure of a socket operation on this thread; never cleared.

@@ -11,4 +11,19 @@ std::string GetCurrentDir();
 
 bool SetCurrentDir(const std::string& path);
 
+// The current directory held open, so that the process can return to it
+// even when its path cannot be read (it was removed or renamed meanwhile).
+class SavedCurrentDir {
+ public:
+  SavedCurrentDir();
+  ~SavedCurrentDir();
+  SavedCurrentDir(const SavedCurrentDir&) = delete;
+  SavedCurrentDir& operator=(const SavedCurrentDir&) = delete;
+  bool IsValid() const { return m_fd >= 0; }
+  bool Restore() const;
+
+ private:
+  int m_fd;
+};
+
 }  // namespace platform

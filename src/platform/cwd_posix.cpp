@@ -1,5 +1,6 @@
 #include "platform/cwd.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,5 +21,13 @@ std::string GetCurrentDir() {
 }
 
 bool SetCurrentDir(const std::string& path) { return !path.empty() && chdir(path.c_str()) == 0; }
+
+SavedCurrentDir::SavedCurrentDir() : m_fd(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+
+SavedCurrentDir::~SavedCurrentDir() {
+  if (m_fd >= 0) close(m_fd);
+}
+
+bool SavedCurrentDir::Restore() const { return m_fd >= 0 && fchdir(m_fd) == 0; }
 
 }  // namespace platform

@@ -24,8 +24,10 @@ timespec ToTimespec(FileTime ft) {
 
 FileHandle OpenFileForReading(const std::string& path) {
   int fd;
-  do fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO that nobody writes must not hang.
+  do fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   while (fd < 0 && errno == EINTR);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 

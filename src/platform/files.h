@@ -7,10 +7,13 @@
 
 namespace platform {
 
-// True when the path names anything (a dangling link counts as existing).
+// True when the path names something, through links: a dangling link
+// names nothing.
 bool PathExists(const std::string& path);
 // True when the path names a directory, through links.
 bool PathIsDirectory(const std::string& path);
+// True when the path itself is a symbolic link, dangling or not.
+bool PathIsLink(const std::string& path);
 
 // One directory whose parent exists; false when it exists or cannot be made.
 bool CreateOneDirectory(const std::string& path);

@@ -12,12 +12,17 @@ namespace platform {
 
 bool PathExists(const std::string& path) {
   struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  return stat(path.c_str(), &st) == 0;
 }
 
 bool PathIsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathIsLink(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool CreateOneDirectory(const std::string& path) {

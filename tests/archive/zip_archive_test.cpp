@@ -2,6 +2,7 @@
 #include "archive/zip_archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -212,6 +213,13 @@ TEST(ZipArchive, SourcesThatCannotBeRead) {
 
   // A directory opens but is no disk file either.
   TempDir t;
+  // Nor is a FIFO that nobody writes, and opening it must not wait for one.
+  ASSERT_EQ(mkfifo((t / "fifo").c_str(), 0644), 0);
+  s = OpenSource((t / "fifo").c_str());
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(OpenArchive(s, &rc), nullptr);
+  EXPECT_EQ(rc, ZA_IOERR);
+
   s = OpenSource(t.path().c_str());
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(OpenArchive(s, &rc), nullptr);

@@ -272,6 +272,23 @@ TEST(ZipExtract, HostileNamesTouchNothingOutside) {
   }
 }
 
+TEST(ZipExtract, LinkedDirectoryInTheDestinationIsNotFollowed) {
+  for (const char* name : {"sub/x.txt", "sub/deeper/x.txt", "sub\\x.txt", "sub/newdir/"}) {
+    SCOPED_TRACE(name);
+    TempDir t;
+    WriteFile(t / "outside/x.txt", "secret", 0444);
+    std::filesystem::create_directories(t / "dest");
+    ASSERT_EQ(symlink((t / "outside").c_str(), (t / "dest/sub").c_str()), 0);
+    Archive a;
+    a.entries = {{.name = name, .data = "evil", .external = std::string(name).back() == '/' ? 0x41ED0010u : 0x81A40000u}};
+    WriteFile(t / "a.zip", Build(a).bytes);
+    EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "dest"), FALSE);
+    EXPECT_EQ(ReadFile(t / "outside/x.txt"), "secret");
+    EXPECT_EQ(Mode(t / "outside/x.txt"), 0444u);
+    EXPECT_EQ(ListTree(t / "outside"), std::vector<std::string>{"x.txt"});
+  }
+}
+
 TEST(ZipExtract, LinkAtATargetIsReplacedNotFollowed) {
   TempDir t;
   WriteFile(t / "outside.txt", "untouched", 0644);
@@ -305,9 +322,10 @@ TEST(ZipExtract, ArchiveWithoutItemsIsASuccess) {
   EXPECT_EQ(ListTree(t / "out"), std::vector<std::string>{});
 }
 
-TEST(ZipExtract, NoCurrentDirectoryNoRoot) {
-  // A current directory that was removed gives no root: nothing opens,
-  // so nothing can be made relative to "/".
+TEST(ZipExtract, RemovedCurrentDirectory) {
+  // A current directory that was removed has no path: nothing opens
+  // relative to it (the root would become "/"), but absolute paths still
+  // extract, and the process returns to where it was.
   TempDir t;
   Archive a;
   a.entries = {{.name = "tolvane-test-no-root/", .external = 0x41ED0010}};
@@ -317,7 +335,10 @@ TEST(ZipExtract, NoCurrentDirectoryNoRoot) {
   ASSERT_TRUE(platform::SetCurrentDir(t / "gone"));
   std::filesystem::remove(t / "gone");
   EXPECT_EQ(ZipOpenFile((t / "a.zip").c_str()), nullptr);
-  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out"), FALSE);
+  EXPECT_EQ(ExtractZipToDirectory("a.zip", t / "out"), FALSE);
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out"), TRUE);
+  EXPECT_TRUE(IsDir(t / "out/tolvane-test-no-root"));
+  EXPECT_EQ(platform::GetCurrentDir(), "") << "not back in the removed directory";
   platform::SetCurrentDir(before);
   EXPECT_FALSE(Exists("/tolvane-test-no-root"));
 }

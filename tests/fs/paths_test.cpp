@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/support.h"
@@ -30,8 +31,11 @@ TEST(IsExistingFile, FilesOnlyOfAnySize) {
   TempDir t;
   WriteFile(t / "file", "data");
   WriteFile(t / "empty", "");
-  symlink("nowhere", (t / "dangling").c_str());
+  ASSERT_EQ(symlink("nowhere", (t / "dangling").c_str()), 0);
+  ASSERT_EQ(symlink((t / "file").c_str(), (t / "filelink").c_str()), 0);
   EXPECT_TRUE(IsExistingFile((t / "file").c_str()));
+  EXPECT_TRUE(IsExistingFile((t / "filelink").c_str()));
+  EXPECT_FALSE(IsExistingFile((t / "dangling").c_str()));  // an updater that is not there
   EXPECT_TRUE(IsExistingFile((t / "empty").c_str()));
   EXPECT_FALSE(IsExistingFile(t.path().c_str()));
   EXPECT_FALSE(IsExistingFile((t / "missing").c_str()));
@@ -74,6 +78,32 @@ TEST(DeleteDirectoryContents, EmptiesNestedTreeWithReadOnlyFiles) {
     EXPECT_TRUE(IsDir(dir)) << trailingSlash;
     EXPECT_TRUE(ListTree(dir).empty()) << trailingSlash;
   }
+}
+
+TEST(DeleteDirectoryContents, ReadOnlyDirectoriesOfAnOrdinaryUser) {
+  // Permission bits bind only users other than root: run the deletion as one.
+  TempDir t;
+  std::string dir = t / "data";
+  WriteFile(dir + "/locked/inner/file.txt", "x", 0444);
+  chmod((dir + "/locked/inner").c_str(), 0555);
+  chmod((dir + "/locked").c_str(), 0555);
+  const uid_t uid = getuid() == 0 ? 54321 : getuid();
+  if (getuid() == 0) {
+    chmod(t.path().c_str(), 0755);
+    for (const std::string& rel : ListTree(dir)) ASSERT_EQ(lchown((dir + "/" + rel).c_str(), uid, uid), 0);
+    ASSERT_EQ(lchown(dir.c_str(), uid, uid), 0);
+  }
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (getuid() == 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(2);
+    DeleteDirectoryContents(dir);
+    _exit(ListTree(dir).empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "left: " << ListTree(dir).size() << " entries";
 }
 
 TEST(DeleteDirectoryContents, LinksAreRemovedNeverFollowed) {

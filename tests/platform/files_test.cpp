@@ -43,7 +43,7 @@ TEST(Files, ExistsAndIsDirectory) {
   EXPECT_FALSE(PathIsDirectory(t / "f"));
   EXPECT_TRUE(PathExists(t.path()));
   EXPECT_TRUE(PathIsDirectory(t.path()));
-  EXPECT_TRUE(PathExists(t / "dangling"));
+  EXPECT_FALSE(PathExists(t / "dangling"));
   EXPECT_FALSE(PathIsDirectory(t / "dangling"));
   EXPECT_TRUE(PathIsDirectory(t / "dirlink"));
   EXPECT_FALSE(PathExists(t / "missing"));
