@@ -63,8 +63,10 @@ void LoadRemoteConfig(const std::string& strConfigUrl) {
   g_strReportUrl = DefaultReportUrl();
 
   std::string text;
-  if (!FetchUrlText(strConfigUrl, text)) return;
+  if (FetchUrlText(strConfigUrl, text)) ApplyRemoteConfig(text);
+}
 
+void ApplyRemoteConfig(const std::string& text) {
   // The parser's error status is not consulted: whatever it built is searched.
   TiXmlDocument doc;
   doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
