@@ -27,6 +27,22 @@ void CheckTaken(const std::string& value) {
   FUZZ_CHECK(value == kBefore || value.find('\0') == std::string::npos);
 }
 
+const std::string kBehind =
+    "    <url officialUrl=\"behind\" updateUrl=\"behind\" AdobeFlashUrl=\"behind\"/>&amp;&";
+
+// The three strings after walking bytes, held in a string that keeps tail
+// behind its terminating zero.
+std::string Apply(const std::string& bytes, const std::string& tail) {
+  std::string text = bytes + '\0' + tail;
+  text.resize(bytes.size());  // the old bytes stay behind the new end
+  g_strOfficialUrl = g_strUpdateUrl = g_strReportUrl = kBefore;
+  ApplyRemoteConfig(text);
+  CheckTaken(g_strOfficialUrl);
+  CheckTaken(g_strUpdateUrl);
+  CheckTaken(g_strReportUrl);
+  return g_strOfficialUrl + '\n' + g_strUpdateUrl + '\n' + g_strReportUrl;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -37,10 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(UrlDecode(PercentEncodeAll(bytes)) == bytes);
   if (bytes.find_first_of("%+") == std::string::npos) FUZZ_CHECK(decoded == bytes);
 
-  g_strOfficialUrl = g_strUpdateUrl = g_strReportUrl = kBefore;
-  ApplyRemoteConfig(bytes);
-  CheckTaken(g_strOfficialUrl);
-  CheckTaken(g_strUpdateUrl);
-  CheckTaken(g_strReportUrl);
+  // Read twice: with zeros behind the text's terminating zero, and with a
+  // <url> element there. What the walk takes must be the same: a parser
+  // that steps past the end of the text would take the element.
+  const std::string zeros = Apply(bytes, std::string(8, '\0'));
+  const std::string behind = Apply(bytes, kBehind);
+  FUZZ_CHECK(zeros == behind);
   return 0;
 }

@@ -70,7 +70,8 @@ void ListItems(const std::string& zipPath) {
   const std::int32_t count = item.m_nIndex;
   FUZZ_CHECK(count >= 0 && count <= 0xFFFF);
   for (std::int32_t i = 0; i < count; ++i) {
-    std::memset(&item, 0x5A, sizeof item);
+    item = ZipItem{};
+    std::memset(item.m_szName, 0x5A, sizeof item.m_szName);
     if (ZipGetItem(handle, i, &item) != ZI_OK) continue;
     FUZZ_CHECK(item.m_nIndex == i);
     FUZZ_CHECK(std::memchr(item.m_szName, '\0', sizeof item.m_szName) != nullptr);
