@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "archive/zip_extract.h"
 #include "archive/zip_item.h"
@@ -62,7 +63,9 @@ void MakeRemovable(const fs::path& root) {
   }
 }
 
-void ListItems(const std::string& zipPath) {
+// Lists every item; collects the absolute names that do not exist yet,
+// which the extraction must not create either.
+void ListItems(const std::string& zipPath, std::vector<std::string>& absent) {
   ZipHandle* handle = ZipOpenFile(zipPath.c_str());
   if (handle == nullptr) return;
   ZipItem item;
@@ -75,6 +78,9 @@ void ListItems(const std::string& zipPath) {
     if (ZipGetItem(handle, i, &item) != ZI_OK) continue;
     FUZZ_CHECK(item.m_nIndex == i);
     FUZZ_CHECK(std::memchr(item.m_szName, '\0', sizeof item.m_szName) != nullptr);
+    const std::string path = ItemNameToPath(item.m_szName);
+    std::error_code ec;
+    if (!path.empty() && path[0] == '/' && !fs::exists(fs::symlink_status(path, ec))) absent.push_back(path);
   }
   FUZZ_CHECK(ZipGetItem(handle, count, &item) == ZI_ARGS);
   FUZZ_CHECK(ZipCloseFile(handle) == ZI_OK);
@@ -91,13 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const fs::path cwd = fs::current_path();
 
-  ListItems(s.zip.string());
+  std::vector<std::string> absent;
+  ListItems(s.zip.string(), absent);
   ExtractZipToDirectory(s.zip.string(), s.dest.string());
 
   FUZZ_CHECK(fs::current_path() == cwd);
+  for (const std::string& path : absent) {
+    std::error_code missing;
+    FUZZ_CHECK(!fs::exists(fs::symlink_status(path, missing)));
+  }
+  std::error_code ec;
   // Only the archive, the destination's parents and what lies in the
   // destination may exist.
-  std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(s.root, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     const fs::path& p = it->path();
