@@ -27,6 +27,23 @@ void StoreDecoded(const char* value, std::string& target) {
   target.assign(decoded.c_str());
 }
 
+// TinyXML recurses once per nested element, without a limit: a deeply
+// nested answer overflowed the stack. No configuration comes near this many
+// tags, so the text is cut in front of the first tag past them.
+constexpr std::size_t kMaxParsedTags = 4096;
+// TinyXML steps over a UTF-8 sequence by the length its lead byte gives,
+// without looking for the end: from a lead byte last in the text it lands up
+// to three bytes past the terminating zero. These zeros are what it finds there.
+constexpr std::size_t kParserPadding = 4;
+
+std::string TextForParser(const std::string& text) {
+  std::size_t end = 0, tags = 0;
+  while (end < text.size() && (text[end] != '<' || ++tags <= kMaxParsedTags)) ++end;
+  std::string out(text, 0, end);
+  out.append(kParserPadding, '\0');
+  return out;
+}
+
 }  // namespace
 
 std::string DefaultOfficialUrl() { return TOLVANE_OFFICIAL_URL; }
@@ -63,11 +80,14 @@ void LoadRemoteConfig(const std::string& strConfigUrl) {
   g_strReportUrl = DefaultReportUrl();
 
   std::string text;
-  if (!FetchUrlText(strConfigUrl, text)) return;
+  if (FetchUrlText(strConfigUrl, text)) ApplyRemoteConfig(text);
+}
 
+void ApplyRemoteConfig(const std::string& text) {
   // The parser's error status is not consulted: whatever it built is searched.
+  const std::string parsed = TextForParser(text);
   TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  doc.Parse(parsed.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   TiXmlElement* root = doc.FirstChildElement();
   if (root == nullptr) return;
   TiXmlElement* url = root->FirstChildElement("url");

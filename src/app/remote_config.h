@@ -18,6 +18,11 @@ void LoadRemoteConfig();
 // The same, asking the service at strConfigUrl instead of the built-in one.
 void LoadRemoteConfig(const std::string& strConfigUrl);
 
+// Takes the addresses from a configuration answer's text: the attributes
+// of the root element's first <url> child that are present, decoded and
+// cut at their first zero byte. Leaves the strings alone otherwise.
+void ApplyRemoteConfig(const std::string& text);
+
 // The built-in addresses.
 std::string DefaultOfficialUrl();
 std::string DefaultReportUrl();
