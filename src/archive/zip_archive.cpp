@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::uint32_t kEndRecordSignature = 0x06054B50;
+constexpr unsigned char kEndRecordSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 constexpr std::uint32_t kCentralSignature = 0x02014B50;
 constexpr std::uint32_t kLocalSignature = 0x04034B50;
 constexpr std::uint32_t kCentralFixedSize = 46;
@@ -76,7 +76,7 @@ std::uint64_t FindEndRecord(ZipSource* s) {
     const std::uint32_t length = static_cast<std::uint32_t>(std::min<std::uint64_t>(sizeof chunk, back));
     if (SourceReadAt(s, start, chunk, length) != ZA_OK) return 0;
     for (std::uint32_t i = length - 4 + 1; i-- > 0;) {
-      if (chunk[i] == 0x50 && chunk[i + 1] == 0x4B && chunk[i + 2] == 0x05 && chunk[i + 3] == 0x06) {
+      if (std::memcmp(chunk + i, kEndRecordSignature, sizeof kEndRecordSignature) == 0) {
         if (start + i == 0) break;  // a file of nothing but an end record is no archive
         return start + i;
       }
