@@ -19,12 +19,8 @@ constexpr std::uint32_t kFlagDataDescriptor = 0x0008;
 int SourceRead(ZipSource* s, void* out, std::uint32_t size) {
   if (!s->m_bSeekable) return ZA_IOERR;
   const std::uint64_t pos = s->m_nPosition;
-  if (pos < s->m_nWindowStart || pos + size > s->m_nWindowStart + s->m_nWindowLength) {
-    if (size > kZipFieldWindowSize) {
-      int rc = SourceReadAt(s, pos, out, size);
-      if (rc == ZA_OK) s->m_nPosition += size;
-      return rc;
-    }
+  const bool inWindow = pos >= s->m_nWindowStart && pos + size <= s->m_nWindowStart + s->m_nWindowLength;
+  if (!inWindow && size <= kZipFieldWindowSize) {
     long n = platform::ReadFileAt(s->m_hFile, pos, s->m_abWindow, kZipFieldWindowSize);
     if (n < 0) {
       s->m_bReadError = TRUE;
@@ -35,9 +31,9 @@ int SourceRead(ZipSource* s, void* out, std::uint32_t size) {
     s->m_nWindowLength = static_cast<std::uint32_t>(n);
     if (size > s->m_nWindowLength) return ZA_IOERR;
   }
-  std::memcpy(out, s->m_abWindow + (pos - s->m_nWindowStart), size);
-  s->m_nPosition += size;
-  return ZA_OK;
+  const int rc = SourceReadAt(s, pos, out, size);
+  if (rc == ZA_OK) s->m_nPosition += size;
+  return rc;
 }
 
 // Little-endian fields from the source, 0 when the read fails.

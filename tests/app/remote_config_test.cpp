@@ -1,8 +1,5 @@
 // The configuration service, served for real on 127.0.0.1.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -113,15 +110,7 @@ TEST_F(RemoteConfig, AnswersOfTheService) {
 }
 
 TEST_F(RemoteConfig, RefusedConnectionKeepsDefaultsQuickly) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
-  close(s);  // nothing listens on that port now
-  std::string url = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/api/";
+  std::string url = "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/api/";
 
   std::string text = "kept";
   auto t0 = Clock::now();

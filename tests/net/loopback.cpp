@@ -66,11 +66,6 @@ void CloseConnection(Connection& c) {
   c = Connection{};
 }
 
-std::uint16_t UnusedPort() {
-  Listener l;
-  return l.port();
-}
-
 bool SendAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {

@@ -37,9 +37,6 @@ struct Connection {
 Connection Connect(Listener& listener);
 void CloseConnection(Connection& c);
 
-// A port on which nothing listens (bound once, then released).
-std::uint16_t UnusedPort();
-
 // Writes everything on a blocking socket; false when the peer went away.
 bool SendAll(int fd, const std::string& bytes);
 // Reads until end of stream or the limit; what came.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "loopback.h"
+#include "support/support.h"
 
 using loopback::Clock;
 using loopback::Connection;
@@ -63,7 +64,7 @@ TEST(SockConnect, ReachesListenerAndFailsAtOnceWhereNothingListens) {
   t_nSockError = 0;
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(SockConnect(s, platform::MakeSocketAddressV4(loopback::Ipv4(127, 0, 0, 1),
-                                                         loopback::UnusedPort()),
+                                                         testing_support::UnusedLoopbackPort()),
                         5000),
             -1);
   EXPECT_LT(MillisecondsSince(start), 2000);

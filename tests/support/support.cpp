@@ -1,6 +1,9 @@
 #include "support/support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -256,6 +259,20 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   else if (WIFSIGNALED(wstatus)) result.status = 128 + WTERMSIG(wstatus);
   return result;
+}
+
+std::uint16_t UnusedLoopbackPort() {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    throw std::runtime_error("cannot bind a loopback port");
+  }
+  close(s);
+  return ntohs(a.sin_port);
 }
 
 bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit) {

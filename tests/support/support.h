@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -65,6 +66,9 @@ struct ProcessOptions {
 // Runs argv (argv[0] searched on PATH as given in options.env, else ours)
 // and waits for it, at most options.timeout, after which it is killed.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// A port of 127.0.0.1 on which nothing listens (bound once, then released).
+std::uint16_t UnusedLoopbackPort();
 
 // Polls until pred() holds or the limit passes; returns pred()'s last value.
 bool WaitFor(const std::function<bool()>& pred,
