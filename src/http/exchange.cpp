@@ -64,7 +64,8 @@ std::int32_t ReadResponseHeader(RecvBuffer* ring, std::string& header, std::int3
     char line[RECV_LINE_SIZE + 1] = {};
     std::int32_t state = 0;
     if (RecvBufferReadLine(ring, line, state, nTimeoutMs) == -1) return HX_TRANSIENT;
-    if (line[0] == '\0' && !afterPiece) return HX_OK;
+    // A piece is never the empty line, even when it starts with a zero byte.
+    if (line[0] == '\0' && state == 0 && !afterPiece) return HX_OK;
     // A piece that ended in the CR of the line's own CRLF.
     if (line[0] == '\0' && state == 0 && header.back() == '\r') header.pop_back();
     header += line;

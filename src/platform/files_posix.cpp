@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -56,6 +58,15 @@ bool EnumerateDirectory(const std::string& dir, const std::string& pattern,
 }
 
 bool DeleteOneFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SetModificationTime(const std::string& path, std::int64_t t) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(t), 0}};
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
 
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "http/url.h"
 #include "loopback.h"
 
+using loopback::Responder;
 using loopback::ScriptedServer;
 
 namespace {
@@ -26,33 +28,10 @@ void Aim(CHttpDownload& session, const std::string& url) {
   session.m_nConnectTimeout = session.m_nSendTimeout = session.m_nReceiveTimeout = kLimitMs;
 }
 
-std::string Url(const ScriptedServer& server, const std::string& path, const char* host = "127.0.0.1") {
+template <class Server>
+std::string Url(const Server& server, const std::string& path, const char* host = "127.0.0.1") {
   return "http://" + std::string(host) + ":" + std::to_string(server.port()) + path;
 }
-
-// Answers every request with the same bytes and keeps the request headers.
-struct Responder {
-  std::mutex lock;
-  std::vector<std::string> requests;
-  std::string answer;
-  ScriptedServer server;
-
-  explicit Responder(std::string a, const char* address = "127.0.0.1")
-      : answer(std::move(a)), server(
-                                  [this](int fd, int) {
-                                    std::string request = loopback::ReadRequestHeader(fd);
-                                    {
-                                      std::lock_guard<std::mutex> g(lock);
-                                      requests.push_back(request);
-                                    }
-                                    loopback::SendAll(fd, answer);
-                                  },
-                                  address) {}
-  std::string Request(std::size_t i) {
-    std::lock_guard<std::mutex> g(lock);
-    return i < requests.size() ? requests[i] : std::string();
-  }
-};
 
 std::string Body(std::size_t n) {
   std::string s(n, '\0');
@@ -65,9 +44,9 @@ std::string Body(std::size_t n) {
 TEST(HttpExchange, SuccessLeavesTheBodyOnTheConnection) {
   const std::string header = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nServer: scripted\r\n";
   const std::string body = Body(1000);
-  Responder r(header + "\r\n" + body);
+  Responder r({header + "\r\n" + body});
   CHttpDownload session;
-  Aim(session, Url(r.server, "/dir/file.bin"));
+  Aim(session, Url(r, "/dir/file.bin"));
   session.m_nDownloaded = 5;
 
   ASSERT_EQ(HttpExchange(session), HX_OK);
@@ -107,28 +86,28 @@ TEST(HttpExchange, ResultsOfTheAnswers) {
       {"", HX_TRANSIENT},
   };
   for (const auto& c : cases) {
-    Responder r(c.answer);
+    Responder r({c.answer});
     CHttpDownload session;
-    Aim(session, Url(r.server, "/f"));
+    Aim(session, Url(r, "/f"));
     EXPECT_EQ(HttpExchange(session), c.result) << c.answer;
   }
 }
 
 TEST(HttpExchange, RedirectToAnotherHostSendsTheNewRequestThere) {
-  Responder target("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "127.0.0.2");
-  Responder first("HTTP/1.1 302 Found\r\nLocation: " + Url(target.server, "/new/place", "127.0.0.2") + "\r\n\r\n");
+  Responder target({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, "127.0.0.2");
+  Responder first({"HTTP/1.1 302 Found\r\nLocation: " + Url(target, "/new/place", "127.0.0.2") + "\r\n\r\n"});
   CHttpDownload session;
-  const std::string firstUrl = Url(first.server, "/old");
+  const std::string firstUrl = Url(first, "/old");
   Aim(session, firstUrl);
 
   ASSERT_EQ(HttpExchange(session), HX_OK);
-  EXPECT_EQ(session.m_strUrl, Url(target.server, "/new/place", "127.0.0.2"));
+  EXPECT_EQ(session.m_strUrl, Url(target, "/new/place", "127.0.0.2"));
   EXPECT_EQ(session.m_strHost, "127.0.0.2");
   const std::string second = target.Request(0);
   EXPECT_EQ(second.substr(0, 25), "GET /new/place HTTP/1.1\r\n") << second;
   EXPECT_NE(second.find("\r\nHost: 127.0.0.2\r\n"), std::string::npos) << second;
   EXPECT_NE(second.find("\r\nReferer: " + firstUrl + "\r\n"), std::string::npos) << second;
-  EXPECT_EQ(first.server.connections(), 1);
+  EXPECT_EQ(first.connections(), 1);
 }
 
 TEST(HttpExchange, RootRelativeRedirectStaysOnTheServer) {
@@ -182,9 +161,9 @@ TEST(HttpExchange, LongHeaderLinesAreStoredWhole) {
   for (std::size_t length : {2500u, 1023u, 1022u, 1024u, 2046u}) {
     const std::string longLine = "X-Long: " + std::string(length - 8, 'a');
     const std::string header = "HTTP/1.1 200 OK\r\n" + longLine + "\r\nContent-Length: 3\r\n";
-    Responder r(header + "\r\nabc");
+    Responder r({header + "\r\nabc"});
     CHttpDownload session;
-    Aim(session, Url(r.server, "/f"));
+    Aim(session, Url(r, "/f"));
     EXPECT_EQ(HttpExchange(session), HX_OK) << length;
     EXPECT_EQ(session.m_strResponseHeader, header) << length;
     EXPECT_EQ(session.m_nContentLength, 3u) << length;
@@ -208,26 +187,26 @@ TEST(HttpExchange, SilentServerIsTransientWithinTheReceiveLimit) {
 }
 
 TEST(HttpExchange, NoKindOfConnectionFailsWithoutConnecting) {
-  Responder r("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  Responder r({"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
   for (std::int32_t type : {2, 6, -1}) {
     CHttpDownload session;
-    Aim(session, Url(r.server, "/f"));
+    Aim(session, Url(r, "/f"));
     session.m_nProxyType = type;
     session.m_strProxyHost = "127.0.0.1";
-    session.m_nProxyPort = r.server.port();
+    session.m_nProxyPort = r.port();
     EXPECT_EQ(HttpExchange(session), HX_FAILED) << type;
     EXPECT_NE(session.m_hSocket, INVALID_SOCKET) << type;
   }
-  EXPECT_EQ(r.server.connections(), 0);
+  EXPECT_EQ(r.connections(), 0);
 }
 
 TEST(HttpExchange, StopRequestEndsBeforeConnecting) {
-  Responder r("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  Responder r({"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
   CHttpDownload session;
-  Aim(session, Url(r.server, "/f"));
+  Aim(session, Url(r, "/f"));
   session.m_bStop = TRUE;
   EXPECT_EQ(HttpExchange(session), HX_STOPPED);
-  EXPECT_EQ(r.server.connections(), 0);
+  EXPECT_EQ(r.connections(), 0);
 }
 
 TEST(HttpExchange, UnreachableServersAreTransient) {
@@ -242,11 +221,11 @@ TEST(HttpExchange, UnreachableServersAreTransient) {
 }
 
 TEST(HttpExchange, RedirectCircleEndsAfterTwentyFollowed) {
-  Responder r("HTTP/1.1 302 Found\r\nLocation: /again\r\n\r\n");
+  Responder r({"HTTP/1.1 302 Found\r\nLocation: /again\r\n\r\n"});
   CHttpDownload session;
-  Aim(session, Url(r.server, "/start"));
+  Aim(session, Url(r, "/start"));
   EXPECT_EQ(HttpExchange(session), HX_FAILED);
-  EXPECT_EQ(r.server.connections(), 1 + HX_MAX_RESTARTS);
+  EXPECT_EQ(r.connections(), 1 + HX_MAX_RESTARTS);
 }
 
 TEST(HttpExchange, TwentyRedirectsAreFollowed) {
@@ -281,11 +260,11 @@ TEST(HttpExchange, EndlessHeaderFailsPastItsBound) {
 
 TEST(HttpExchange, LocationWithControlBytesNeverReachesARequest) {
   for (const char* location : {"/a\rInjected: yes", "/a\x01" "b", "http://127.0.0.1:1/\x7f"}) {
-    Responder r(std::string("HTTP/1.1 302 Found\r\nLocation: ") + location + "\r\n\r\n");
+    Responder r({std::string("HTTP/1.1 302 Found\r\nLocation: ") + location + "\r\n\r\n"});
     CHttpDownload session;
-    Aim(session, Url(r.server, "/f"));
+    Aim(session, Url(r, "/f"));
     EXPECT_EQ(HttpExchange(session), HX_FAILED) << location;
-    EXPECT_EQ(r.server.connections(), 1) << location;
+    EXPECT_EQ(r.connections(), 1) << location;
   }
 }
 

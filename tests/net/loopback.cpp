@@ -143,6 +143,30 @@ ScriptedServer::~ScriptedServer() {
   m_thread.join();
 }
 
+Responder::Responder(std::vector<std::string> answers, const char* address)
+    : m_address(address),
+      m_answers(std::move(answers)),
+      m_server(
+          [this](int fd, int index) {
+            std::string request = ReadRequestHeader(fd);
+            {
+              std::lock_guard<std::mutex> g(m_lock);
+              m_requests.push_back(request);
+            }
+            if (m_answers.empty()) return;
+            SendAll(fd, m_answers[std::min(static_cast<std::size_t>(index), m_answers.size() - 1)]);
+          },
+          address) {}
+
+std::string Responder::Url(const std::string& path) const {
+  return "http://" + m_address + ":" + std::to_string(port()) + path;
+}
+
+std::string Responder::Request(std::size_t i) const {
+  std::lock_guard<std::mutex> g(m_lock);
+  return i < m_requests.size() ? m_requests[i] : std::string();
+}
+
 std::uint32_t Ipv4(unsigned a, unsigned b, unsigned c, unsigned d) {
   const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/sock.h"
 
@@ -73,6 +75,26 @@ class ScriptedServer {
   std::atomic<bool> m_stop{false};
   std::atomic<int> m_accepted{0};
   std::thread m_thread;
+};
+
+// Answers the request of the i-th connection with answers[i] (the last one
+// for every later connection) and keeps the request headers.
+class Responder {
+ public:
+  explicit Responder(std::vector<std::string> answers, const char* address = "127.0.0.1");
+  std::uint16_t port() const { return m_server.port(); }
+  int connections() const { return m_server.connections(); }
+  // http://address:port + path
+  std::string Url(const std::string& path) const;
+  // The i-th request header; empty when it has not come.
+  std::string Request(std::size_t i) const;
+
+ private:
+  std::string m_address;
+  std::vector<std::string> m_answers;
+  mutable std::mutex m_lock;
+  std::vector<std::string> m_requests;
+  ScriptedServer m_server;
 };
 
 std::uint32_t Ipv4(unsigned a, unsigned b, unsigned c, unsigned d);
