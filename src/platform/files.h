@@ -31,6 +31,11 @@ bool EnumerateDirectory(const std::string& dir, const std::string& pattern,
                         std::vector<DirEntry>& entries);
 
 bool DeleteOneFile(const std::string& path);
+
+// Gives the file a new name, never replacing what has that name already
+// (a file, a directory, a dangling link): then nothing changes and the
+// result is false. So renaming a file to its own name changes nothing.
+bool RenameNoReplace(const std::string& from, const std::string& to);
 bool RemoveEmptyDirectory(const std::string& path);
 
 // Clears the read-only attribute: gives the owner write permission back.
