@@ -7,17 +7,11 @@
 #include <string>
 
 #include "http/notify.h"
+#include "net/proxy.h"
 #include "net/sock.h"
 #include "platform/types.h"
 
 struct RecvBuffer;
-
-// Values of m_nProxyType. 2 names no kind of connection.
-constexpr std::int32_t PROXY_DIRECT = 0;
-constexpr std::int32_t PROXY_HTTP = 1;
-constexpr std::int32_t PROXY_SOCKS4 = 3;
-constexpr std::int32_t PROXY_SOCKS4A = 4;
-constexpr std::int32_t PROXY_SOCKS5 = 5;
 
 class CHttpDownload {
  public:

@@ -2,6 +2,7 @@
 // the last component unless it says so.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,14 @@ bool DeleteOneFile(const std::string& path);
 // (a file, a directory, a dangling link): then nothing changes and the
 // result is false. So renaming a file to its own name changes nothing.
 bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// Puts the file from in place of to in one step, replacing a file (or a
+// link) of that name; false when it cannot (to is a directory, say).
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+// Sets the modification time (seconds since 1970), leaving the access time.
+bool SetModificationTime(const std::string& path, std::int64_t t);
+
 bool RemoveEmptyDirectory(const std::string& path);
 
 // Clears the read-only attribute: gives the owner write permission back.

@@ -73,6 +73,15 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SetModificationTime(const std::string& path, std::int64_t t) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(t), 0}};
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
 
 bool ResetAttributes(const std::string& path) {

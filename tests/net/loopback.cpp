@@ -6,23 +6,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 namespace loopback {
 
-static sockaddr_in LoopbackAddress(std::uint16_t port) {
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_port = htons(port);
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return sin;
-}
-
-Listener::Listener(int backlog) {
+Listener::Listener(int backlog, const char* address) {
+  m_address = inet_addr(address);
+  if ((ntohl(m_address) >> 24) != 127) throw std::runtime_error("not a loopback address");
   m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (m_fd < 0) throw std::runtime_error("socket");
-  sockaddr_in sin = LoopbackAddress(0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = m_address;
   socklen_t len = sizeof sin;
   if (bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
       listen(m_fd, backlog) != 0 ||
@@ -41,7 +38,7 @@ void Listener::Close() {
 }
 
 SockAddrIn Listener::address() const {
-  return platform::MakeSocketAddressV4(htonl(INADDR_LOOPBACK), m_port);
+  return platform::MakeSocketAddressV4(m_address, m_port);
 }
 
 int Listener::Accept(int timeoutMs) {
@@ -96,6 +93,78 @@ void CloseWithReset(int fd) {
   linger l{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   close(fd);
+}
+
+static bool WaitReadable(int fd, Clock::time_point start, int timeoutMs) {
+  const long long left = timeoutMs - MillisecondsSince(start);
+  if (left <= 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, static_cast<int>(left)) == 1;
+}
+
+std::string ReadRequestHeader(int fd, int timeoutMs) {
+  std::string got;
+  const Clock::time_point start = Clock::now();
+  char c;
+  while (got.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, start, timeoutMs) &&
+         recv(fd, &c, 1, 0) == 1) {
+    got += c;
+  }
+  return got;
+}
+
+std::string ReadExactly(int fd, std::size_t n, int timeoutMs) {
+  std::string got;
+  const Clock::time_point start = Clock::now();
+  char buf[4096];
+  while (got.size() < n && WaitReadable(fd, start, timeoutMs)) {
+    const ssize_t r = recv(fd, buf, std::min(sizeof buf, n - got.size()), 0);
+    if (r <= 0) break;
+    got.append(buf, static_cast<std::size_t>(r));
+  }
+  return got;
+}
+
+ScriptedServer::ScriptedServer(Handler handler, const char* address)
+    : m_listener(16, address), m_handler(std::move(handler)) {
+  m_thread = std::thread([this] {
+    while (!m_stop) {
+      const int fd = m_listener.Accept(50);
+      if (fd < 0) continue;
+      const int index = m_accepted++;
+      m_handler(fd, index);
+      close(fd);
+    }
+  });
+}
+
+ScriptedServer::~ScriptedServer() {
+  m_stop = true;
+  m_thread.join();
+}
+
+Responder::Responder(std::vector<std::string> answers, const char* address)
+    : m_address(address),
+      m_answers(std::move(answers)),
+      m_server(
+          [this](int fd, int index) {
+            std::string request = ReadRequestHeader(fd);
+            {
+              std::lock_guard<std::mutex> g(m_lock);
+              m_requests.push_back(request);
+            }
+            if (m_answers.empty()) return;
+            SendAll(fd, m_answers[std::min(static_cast<std::size_t>(index), m_answers.size() - 1)]);
+          },
+          address) {}
+
+std::string Responder::Url(const std::string& path) const {
+  return "http://" + m_address + ":" + std::to_string(port()) + path;
+}
+
+std::string Responder::Request(std::size_t i) const {
+  std::lock_guard<std::mutex> g(m_lock);
+  return i < m_requests.size() ? m_requests[i] : std::string();
 }
 
 std::uint32_t Ipv4(unsigned a, unsigned b, unsigned c, unsigned d) {

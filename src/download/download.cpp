@@ -1,0 +1,161 @@
+#include "download/download.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "fs/paths.h"
+#include "http/exchange.h"
+#include "http/url.h"
+#include "net/recv_buffer.h"
+#include "platform/file.h"
+#include "platform/files.h"
+#include "platform/mutex.h"
+#include "platform/text.h"
+
+namespace {
+
+// The pause before a retry, cut short by a stop request, which the next
+// exchange then reports.
+void PauseUnlessStopped(const CHttpDownload& session, std::uint32_t ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  while (!session.m_bStop) {
+    const Clock::time_point now = Clock::now();
+    if (now >= end) return;
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
+  }
+}
+
+// The text after the last '/' (or, for a request target without one, the
+// last backslash); the whole object when it has neither or is one byte.
+std::string FileNameOfObject(const std::string& object) {
+  std::size_t sep = platform::MbReverseFind(object, '/');
+  if (sep == platform::npos) sep = platform::MbReverseFind(object, '\\');
+  if (sep == platform::npos || object.size() <= 1) return object;
+  return object.substr(sep + 1);
+}
+
+std::string FileNameOfPath(const std::string& path) {
+  const std::size_t sep = platform::MbReverseFind(path, '/');
+  return sep == platform::npos ? path : path.substr(sep + 1);
+}
+
+std::string DirectoryOfPath(const std::string& path) {
+  const std::size_t sep = platform::MbReverseFind(path, '/');
+  return sep == platform::npos ? std::string() : path.substr(0, sep);
+}
+
+}  // namespace
+
+std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFilePath) {
+  m_bStop = FALSE;
+  m_bRestart = TRUE;
+  m_nRetryCount = 0;
+
+  m_strUrl = platform::Trim(pszUrl != nullptr ? pszUrl : "");
+  if (m_strUrl.empty()) return HD_FAILED;
+  if (!ParseUrl(m_strUrl, m_strHost, m_nPort, m_strObject)) {
+    m_strUrl = "http://" + m_strUrl;
+    if (!ParseUrl(m_strUrl, m_strHost, m_nPort, m_strObject)) return HD_FAILED;
+  }
+  m_strFilePath = platform::Trim(pszFilePath != nullptr ? pszFilePath : "");
+  if (m_strFilePath.empty()) return HD_FAILED;
+  m_strTempFilePath = m_strFilePath + m_strTempSuffix;
+  m_nReceived = m_nDownloaded = m_nTotalSize = m_nContentLength = 0;
+
+  bool firstNotice = true;
+  int brokenAttempts = 0;
+  auto notify = [this](std::int32_t event) {
+    if (!m_bNotify || m_hNotifyWnd == nullptr) return;
+    const DownloadProgress progress{event, m_nTotalSize, m_nDownloaded, m_strFileName};
+    m_hNotifyWnd->OnNotify(m_nNotifyMsg, HD_NOTIFY_WPARAM, progress);
+  };
+
+  for (;;) {
+    switch (HttpExchange(*this)) {
+      case HX_OK:
+        break;
+      case HX_TRANSIENT:
+        if (m_bStop) return HD_STOPPED;
+        if (m_nRetryMode == 1) {
+          if (m_nRetryCount >= m_nMaxRetries) return HD_FAILED;
+          ++m_nRetryCount;
+        } else if (m_nRetryMode != 2) {
+          return HD_FAILED;
+        }
+        if (m_nRetryDelay != 0) PauseUnlessStopped(*this, m_nRetryDelay);
+        continue;
+      case HX_STOPPED:
+        return HD_STOPPED;
+      case HX_NOTFOUND:
+        return HD_NOTFOUND;
+      default:
+        return HD_FAILED;
+    }
+
+    if (m_nContentLength == 0) return HD_FAILED;
+    CreateDirectoryTree(DirectoryOfPath(m_strTempFilePath));
+    const platform::FileHandle file = platform::CreateFileForWriting(m_strTempFilePath, 0666);
+    if (file == platform::kNoFile) return HD_FAILED;
+    m_strFileName = FileNameOfObject(m_strObject);
+    if (firstNotice && m_bNotify) {
+      notify(2);
+      notify(1);
+      notify(3);
+      firstNotice = false;
+    }
+
+    m_nReceived = 0;
+    bool whole = false;
+    char block[RECV_BUFFER_SIZE];
+    for (;;) {
+      if (m_bStop) {
+        platform::CloseFile(file);
+        return HD_STOPPED;
+      }
+      const std::int32_t n = RecvBufferReadBlock(m_pRecvBuffer, block, m_nReceiveTimeout);
+      if (n <= 0) {
+        ++m_nBrokenCount;
+        break;
+      }
+      // What a faulty server sends past the announced length is not the resource.
+      const std::uint32_t take = std::min(static_cast<std::uint32_t>(n), m_nContentLength - m_nReceived);
+      if (!platform::WriteFileAll(file, block, take)) break;
+      m_nReceived += take;
+      m_nDownloaded += take;
+      notify(3);
+      if (m_nReceived >= m_nContentLength) {
+        whole = true;
+        break;
+      }
+    }
+    platform::CloseFile(file);
+    if (whole) break;
+    // Broken off, or the disk refused the block: a new attempt, a bounded number of times.
+    if (++brokenAttempts > HD_MAX_BROKEN_ATTEMPTS) return HD_FAILED;
+  }
+  CloseConnection();
+
+  bool existed = false;
+  platform::MutexHandle mutex = platform::CreateNamedMutex(m_strMutexPrefix + "_" + FileNameOfPath(m_strFilePath), existed);
+  m_hMutex = mutex;
+  // Without a mutex the file is still put in place; only the give-way is lost.
+  if (mutex != nullptr) platform::WaitNamedMutex(mutex, -1);
+  std::int32_t result = HD_OK;
+  if (mutex != nullptr && existed && IsExistingFile(m_strFilePath.c_str())) {
+    // Another download of this file has just put it in place.
+    platform::DeleteOneFile(m_strTempFilePath);
+  } else if (!platform::ReplaceFile(m_strTempFilePath, m_strFilePath)) {
+    result = HD_FAILED;
+  } else {
+    // A file that cannot be stamped is still the resource, whole.
+    platform::SetModificationTime(m_strFilePath, m_tLastModified);
+  }
+  if (mutex != nullptr) {
+    platform::ReleaseNamedMutex(mutex);
+    platform::CloseNamedMutex(mutex);
+  }
+  m_hMutex = nullptr;
+  return result;
+}

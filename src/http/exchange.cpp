@@ -1,0 +1,129 @@
+#include "http/exchange.h"
+
+#include "http/request.h"
+#include "http/response.h"
+#include "http/session.h"
+
+namespace {
+
+std::int32_t HandshakeResult(std::int32_t outcome) {
+  switch (outcome) {
+    case PH_READY:
+      return HX_OK;
+    case PH_TRANSIENT:
+      return HX_TRANSIENT;
+    default:
+      return HX_FAILED;
+  }
+}
+
+// Connects the session's socket to the server, or to it through the proxy.
+std::int32_t Connect(CHttpDownload& session) {
+  const BOOL inThread = TRUE;
+  switch (session.m_nProxyType) {
+    case PROXY_DIRECT:
+      return SockConnectHost(session.m_hSocket, session.m_strHost.c_str(), session.m_nPort,
+                             session.m_nConnectTimeout, inThread) == 0
+                 ? HX_OK
+                 : HX_TRANSIENT;
+    case PROXY_HTTP:
+      return SockConnectHost(session.m_hSocket, session.m_strProxyHost.c_str(), session.m_nProxyPort,
+                             session.m_nConnectTimeout, inThread) == 0
+                 ? HX_OK
+                 : HX_TRANSIENT;
+    case PROXY_SOCKS4:
+    case PROXY_SOCKS4A:
+    case PROXY_SOCKS5: {
+      ProxyRoute route;
+      route.nType = session.m_nProxyType;
+      route.strProxyHost = session.m_strProxyHost;
+      route.nProxyPort = session.m_nProxyPort;
+      route.bProxyAuth = session.m_bProxyAuth;
+      route.strProxyUserName = session.m_strProxyUserName;
+      route.strProxyPassword = session.m_strProxyPassword;
+      route.strHost = session.m_strHost;
+      route.nPort = session.m_nPort;
+      route.nConnectTimeout = session.m_nConnectTimeout;
+      route.nSendTimeout = session.m_nSendTimeout;
+      route.nReceiveTimeout = session.m_nReceiveTimeout;
+      return HandshakeResult(ProxyConnect(session.m_hSocket, session.m_pRecvBuffer, route));
+    }
+    default:
+      return HX_FAILED;
+  }
+}
+
+}  // namespace
+
+std::int32_t ReadResponseHeader(RecvBuffer* ring, std::string& header, std::int32_t nTimeoutMs) {
+  header.clear();
+  // A line of exactly 1023 bytes comes as a piece and then as an empty
+  // line: that one ends the long line, not the header.
+  bool afterPiece = false;
+  for (;;) {
+    char line[RECV_LINE_SIZE + 1] = {};
+    std::int32_t state = 0;
+    if (RecvBufferReadLine(ring, line, state, nTimeoutMs) == -1) return HX_TRANSIENT;
+    // A piece is never the empty line, even when it starts with a zero byte.
+    if (line[0] == '\0' && state == 0 && !afterPiece) return HX_OK;
+    // A piece that ended in the CR of the line's own CRLF.
+    if (line[0] == '\0' && state == 0 && header.back() == '\r') header.pop_back();
+    header += line;
+    if (state == 0) header += "\r\n";
+    afterPiece = state == 1;
+    if (header.size() > HX_MAX_HEADER_BYTES) return HX_FAILED;
+  }
+}
+
+std::int32_t HttpExchange(CHttpDownload& session) {
+  int redirects = 0;
+  int resends = 0;
+  for (;;) {
+    session.m_nDownloaded = 0;
+    session.m_nContentLength = 0;
+    session.m_strResponseHeader.clear();
+    session.m_nHeaderLength = 0;
+
+    if (!session.OpenConnection()) return HX_FAILED;
+    if (session.m_bStop) return HX_STOPPED;
+    const std::int32_t connected = Connect(session);
+    if (connected != HX_OK) return connected;
+    if (session.m_bStop) return HX_STOPPED;
+
+    const std::string request = ComposeRequest(session);
+    const auto length = static_cast<std::int32_t>(request.size());
+    if (SockSend(session.m_hSocket, request.data(), length, session.m_nSendTimeout) < length) {
+      if (t_nSockError != SOCK_ETIMEDOUT) return HX_TRANSIENT;
+      if (++resends > HX_MAX_RESTARTS) return HX_FAILED;
+      continue;
+    }
+    if (session.m_bStop) return HX_STOPPED;
+
+    std::string header;
+    const std::int32_t read = ReadResponseHeader(session.m_pRecvBuffer, header, session.m_nReceiveTimeout);
+    if (read != HX_OK) return read;
+    session.m_strResponseHeader = header;
+    session.m_nHeaderLength = static_cast<std::int32_t>(header.size());
+
+    std::int32_t status = 0;
+    std::int32_t contentLength = 0;
+    switch (ParseResponseHeader(session, header, status, contentLength, session.m_tLastModified)) {
+      case RP_OK:
+        // The length is unsigned from here on: a negative one would read as
+        // a huge resource.
+        if (contentLength < 0) return HX_FAILED;
+        session.m_nContentLength = static_cast<std::uint32_t>(contentLength);
+        session.m_nTotalSize = session.m_nContentLength;
+        return HX_OK;
+      case RP_RETRY:
+        return HX_TRANSIENT;
+      case RP_REDIRECT:
+        if (++redirects > HX_MAX_RESTARTS) return HX_FAILED;
+        continue;
+      case RP_NOTFOUND:
+        return HX_NOTFOUND;
+      default:
+        return HX_FAILED;
+    }
+  }
+}
