@@ -1,5 +1,132 @@
 #include "app/update.h"
 
-// The update check is not built yet: the thread ends at once, and start-up
-// goes on as when no update is due.
-void UpdateThreadProc(void* /*arg*/) {}
+#include <cstdint>
+#include <vector>
+
+#include "app/app.h"
+#include "app/globals.h"
+#include "archive/zip_extract.h"
+#include "download/download.h"
+#include "fs/paths.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/mutex.h"
+#include "platform/profile.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+
+namespace {
+
+// The low 32 bits of the time, as a signed number.
+std::int32_t CurrentTime32() { return static_cast<std::int32_t>(static_cast<std::uint32_t>(platform::CurrentTime())); }
+
+// The update mutex, held from the start of the check to its end. It only
+// marks a running check: it is never waited for.
+class UpdateMutex {
+ public:
+  UpdateMutex() : m_h(platform::CreateNamedMutex(g_strAppName + "_Update", m_bExisted)) {}
+  ~UpdateMutex() { platform::CloseNamedMutex(m_h); }
+  UpdateMutex(const UpdateMutex&) = delete;
+  UpdateMutex& operator=(const UpdateMutex&) = delete;
+  // Another launcher of this name is checking right now.
+  bool IsTaken() const { return m_h != nullptr && m_bExisted; }
+
+ private:
+  bool m_bExisted = false;
+  platform::MutexHandle m_h;
+};
+
+// The first file of dir matching "*.exe", by name, so that the choice does
+// not depend on the file system's order; a directory is no executable.
+std::string FirstExecutable(const std::string& dir) {
+  std::vector<platform::DirEntry> entries;
+  platform::EnumerateDirectory(dir, "*.exe", entries);
+  for (const platform::DirEntry& e : entries) {
+    if (!e.bDirectory) return e.strName;
+  }
+  return std::string();
+}
+
+// The check itself; true when the updater was started.
+bool RunUpdateCheck() {
+  CHttpDownload session;
+  session.m_nConnectTimeout = 3000;
+  session.m_nReceiveTimeout = 3000;
+  session.m_nSendTimeout = 3000;
+  session.m_nRetryMode = 1;
+  session.m_nRetryDelay = 200;
+  session.m_nMaxRetries = 2;
+
+  DeleteDirectoryContents(g_strDataDir);
+
+  // Another process's temporary files of the same targets get other names.
+  const std::uint32_t seed = platform::CurrentThreadId() + static_cast<std::uint32_t>(platform::CurrentTime());
+  session.SetTempSuffix(static_cast<std::int32_t>(seed));
+  session.m_strMutexPrefix = UpdateMutexPrefix(g_strDataDir);
+
+  const std::string strManifestUrl = platform::Format("%s%d", g_strUpdateUrl.c_str(), CurrentTime32());
+  const std::string strManifest = g_strDataDir + "update.ini";
+  if (session.DownloadFile(strManifestUrl.c_str(), strManifest.c_str()) != HD_OK) return false;
+
+  const std::string strVersion = platform::GetPrivateProfileString("update", "versionNum", "0", 16, strManifest);
+  if (platform::AtoI(strVersion) <= 1) return false;
+  const std::string strGameUrl = platform::GetPrivateProfileString("update", "GameUrl", "", 512, strManifest);
+  const std::string strUpdateUrl = platform::GetPrivateProfileString("update", "updateUrl", "", 512, strManifest);
+
+  const std::string strGameZip = g_strDataDir + "downZip/" + "Game";
+  const std::string strUpdateZip = g_strDataDir + "downZip/" + "update";
+  if (session.DownloadFile(strUpdateUrl.c_str(), strUpdateZip.c_str()) != HD_OK) return false;
+  if (session.DownloadFile(strGameUrl.c_str(), strGameZip.c_str()) != HD_OK) return false;
+
+  const std::string strGameDir = g_strDataDir + "Game/";
+  const std::string strUpdateDir = g_strDataDir + "Update/";
+  const BOOL bGame = ExtractZipToDirectory(strGameZip, strGameDir);
+  const BOOL bUpdate = ExtractZipToDirectory(strUpdateZip, strUpdateDir);
+  if (!bGame || !bUpdate) return false;
+
+  const std::string strUpdater = strUpdateDir + "update.exe";
+  const std::string strFoundName = FirstExecutable(strGameDir);
+  const std::string strFound = strGameDir + strFoundName;
+  const std::string strTarget = strGameDir + g_strAppName + ".exe";
+  const BOOL bUpdater = IsExistingFile(strUpdater.c_str());
+  const BOOL bFound = IsExistingFile(strFound.c_str());
+  // When the package already holds the target name, it stays as it came.
+  if (!strFoundName.empty()) platform::RenameNoReplace(strFound, strTarget);
+  if (!bUpdater || !bFound) return false;
+  // An updater that cannot be started leaves the player the site at least.
+  return LaunchUpdater();
+}
+
+}  // namespace
+
+std::string UpdateMutexPrefix(const std::string& strDataDir) {
+  std::string strHead;
+  const std::size_t pos = platform::MbFind(strDataDir, "Download/");
+  if (pos != platform::npos && pos > 1) strHead = strDataDir.substr(0, pos - 1);
+  const std::size_t slash = platform::MbReverseFind(strHead, '/');
+  if (slash != platform::npos) strHead.erase(0, slash + 1);
+  return platform::MbReplace(platform::Format("%s_MUTEX", strHead.c_str()), '/', '_');
+}
+
+std::string UpdaterParameters(const std::string& strModulePath, const std::string& strDataDir,
+                              const std::string& strAppName) {
+  const std::string strGameDir = strDataDir + "Game/";
+  return platform::Format("%s*%s*%s", strModulePath.c_str(), strGameDir.c_str(), strAppName.c_str());
+}
+
+bool LaunchUpdater() {
+  const std::string strUpdater = g_strDataDir + "Update/update.exe";
+  return platform::StartProgram(strUpdater, UpdaterParameters(GetModulePath(), g_strDataDir, g_strAppName));
+}
+
+void UpdateThreadProc(void* /*arg*/) {
+  // Without a data directory every path below would be relative to
+  // wherever the launcher was started.
+  if (g_strDataDir.empty()) return;
+  // Without a mutex the check still runs.
+  UpdateMutex mutex;
+  if (mutex.IsTaken()) return;
+  if (!RunUpdateCheck()) return;
+  if (auto* pApp = dynamic_cast<CTolvaneApp*>(CApp::Current())) pApp->m_bExitAfterUpdate = TRUE;
+}

@@ -33,12 +33,18 @@ bool EnumerateDirectory(const std::string& dir, const std::string& pattern,
 
 bool DeleteOneFile(const std::string& path);
 
+// Gives the file a new name, never replacing what has that name already
+// (a file, a directory, a dangling link): then nothing changes and the
+// result is false. So renaming a file to its own name changes nothing.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
 // Puts the file from in place of to in one step, replacing a file (or a
 // link) of that name; false when it cannot (to is a directory, say).
 bool ReplaceFile(const std::string& from, const std::string& to);
 
 // Sets the modification time (seconds since 1970), leaving the access time.
 bool SetModificationTime(const std::string& path, std::int64_t t);
+
 bool RemoveEmptyDirectory(const std::string& path);
 
 // Clears the read-only attribute: gives the owner write permission back.

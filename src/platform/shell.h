@@ -10,4 +10,11 @@ namespace platform {
 // waited for). False when it could not be started.
 bool ShellOpenUrl(const std::string& url);
 
+// Starts the executable file at path itself (never searched on PATH; a
+// relative path is taken from the current directory) with argument as its
+// one argument, detached in the same way; the current directory is
+// inherited. False when it could not be started: no such file, no execute
+// permission, or nothing the system can run.
+bool StartProgram(const std::string& path, const std::string& argument);
+
 }  // namespace platform

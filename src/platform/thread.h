@@ -1,9 +1,14 @@
 // A joinable thread running a plain procedure.
 #pragma once
 
+#include <cstdint>
 #include <thread>
 
 namespace platform {
+
+// The calling thread's identifier, unique among the running threads of
+// the system (the main thread's is the process id).
+std::uint32_t CurrentThreadId();
 
 class Thread {
  public:

@@ -1,8 +1,12 @@
 #include "platform/thread.h"
 
+#include <unistd.h>
+
 #include <system_error>
 
 namespace platform {
+
+std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(gettid()); }
 
 bool Thread::Start(void (*proc)(void*), void* arg) {
   Join();

@@ -2,8 +2,10 @@
 """A small HTTP server for tests, on 127.0.0.1 only.
 
 Routes come from a JSON file: {"/path": {"status": 200, "body": "...",
-"headers": {"Name": "value"}, "hang": false}, ...}, matched on the path
-without its query; anything else is a 404. Every request is appended to
+"file": "/served/as/it/is", "headers": {"Name": "value"}, "delay": 0.5,
+"hang": false}, ...}, matched on the path without its query; anything else
+is a 404. "file" serves that file's bytes instead of the body; "delay"
+waits that many seconds before answering. Every request is appended to
 the log file as one JSON line: {"method", "target", "decoded" (the
 target percent-decoded), "headers"}, in UTF-8. The port
 in use is printed as "PORT n" once the server listens.
@@ -48,7 +50,12 @@ def main():
             if route.get("hang"):
                 time.sleep(3600)
                 return
-            body = route.get("body", "").encode("utf-8")
+            time.sleep(route.get("delay", 0))
+            if "file" in route:
+                with open(route["file"], "rb") as f:
+                    body = f.read()
+            else:
+                body = route.get("body", "").encode("utf-8")
             self.send_response(route.get("status", 200))
             for k, v in route.get("headers", {}).items():
                 self.send_header(k, v)
