@@ -2,10 +2,6 @@
 // block reads in the order the input gives. A model of the byte stream
 // says what each read must return; the ring must hold exactly the next
 // bytes of the stream, in order, after every step.
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -13,6 +9,7 @@
 
 #include "fuzz_check.h"
 #include "net/recv_buffer.h"
+#include "socket_pair.h"
 
 namespace {
 
@@ -22,39 +19,6 @@ struct Script {
   std::size_t pos = 0;
   bool AtEnd() const { return pos >= size; }
   std::uint8_t Next() { return pos < size ? data[pos++] : 0; }
-};
-
-class Peer {
- public:
-  Peer() {
-    int fds[2];
-    FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0);
-    m_ours = fds[0];
-    m_theirs = fds[1];
-    fcntl(m_theirs, F_SETFL, fcntl(m_theirs, F_GETFL) | O_NONBLOCK);
-  }
-  ~Peer() {
-    close(m_ours);
-    if (m_theirs >= 0) close(m_theirs);
-  }
-  Peer(const Peer&) = delete;
-  Peer& operator=(const Peer&) = delete;
-  int ours() const { return m_ours; }
-  // What went out, as far as the socket took it.
-  std::string Send(const std::string& bytes) {
-    if (m_theirs < 0 || bytes.empty()) return std::string();
-    ssize_t n = send(m_theirs, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    return n > 0 ? bytes.substr(0, static_cast<std::size_t>(n)) : std::string();
-  }
-  void Close() {
-    if (m_theirs >= 0) close(m_theirs);
-    m_theirs = -1;
-  }
-  bool closed() const { return m_theirs < 0; }
-
- private:
-  int m_ours = -1;
-  int m_theirs = -1;
 };
 
 // The ring invariant, and the ring holding the first nCount bytes of what
@@ -93,7 +57,7 @@ int ExpectLine(const std::string& pending, std::string& line, std::size_t& taken
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Peer peer;
+  SocketPair peer;
   RecvBuffer* ring = RecvBufferCreate(peer.ours());
   FUZZ_CHECK(ring != nullptr);
   std::unique_ptr<char[]> line(new char[RECV_LINE_SIZE]);

@@ -22,11 +22,23 @@ class SocketPair {
   }
   ~SocketPair() {
     close(m_ours);
-    close(m_theirs);
+    Close();
   }
   SocketPair(const SocketPair&) = delete;
   SocketPair& operator=(const SocketPair&) = delete;
   int ours() const { return m_ours; }
+  // What went out of bytes, as far as the socket took it.
+  std::string Send(const std::string& bytes) {
+    if (m_theirs < 0 || bytes.empty()) return std::string();
+    const ssize_t n = send(m_theirs, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return n > 0 ? bytes.substr(0, static_cast<std::size_t>(n)) : std::string();
+  }
+  // Closes the peer's end altogether.
+  void Close() {
+    if (m_theirs >= 0) close(m_theirs);
+    m_theirs = -1;
+  }
+  bool closed() const { return m_theirs < 0; }
   // Sends what the socket takes at once, then ends the peer's sending side
   // (its receiving side stays open for what ours sends). What went out.
   std::size_t PlayAndEnd(const std::uint8_t* data, std::size_t size) {
