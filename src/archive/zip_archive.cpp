@@ -176,9 +176,13 @@ int GoToNextEntry(ZipArchive* archive) {
 
 int GoToEntry(ZipArchive* archive, std::uint32_t index) {
   if (archive == nullptr || index >= archive->m_nEntryCount) return ZA_PARAM;
-  if (index < archive->m_nCurrentIndex || !archive->m_bCurrentRecordValid) {
+  if (index < archive->m_nCurrentIndex) {
     int rc = GoToFirstEntry(archive);
     if (rc != ZA_OK) return rc;
+  } else if (!archive->m_bCurrentRecordValid) {
+    // Nothing at or past a broken record can be reached; starting over for
+    // each such index made a listing quadratic.
+    return ZA_PARAM;
   }
   // Each step either advances or fails, so the walk always ends.
   while (archive->m_nCurrentIndex < index) {

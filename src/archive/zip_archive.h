@@ -98,7 +98,8 @@ int GoToFirstEntry(ZipArchive* archive);
 // ZA_PARAM when there is none to move to (last entry, invalid record).
 int GoToNextEntry(ZipArchive* archive);
 // Makes entry index current, from the first entry when it lies behind.
-// Fails when a record on the way cannot be read.
+// Fails when a record on the way cannot be read, and at once (ZA_PARAM)
+// for an index at or past a current record that could not be read.
 int GoToEntry(ZipArchive* archive, std::uint32_t index);
 
 int ReadCentralRecord(ZipArchive* archive, ZipCentralRecord* record, std::uint32_t* pnLocalOffset,

@@ -285,6 +285,11 @@ TEST(ZipArchive, UnreadableCentralRecordStopsTheWalk) {
   ASSERT_NE(o.archive, nullptr);
   EXPECT_EQ(GoToEntry(o.archive, 2), ZA_BADZIP);
   EXPECT_FALSE(o.archive->m_bCurrentRecordValid);
+  EXPECT_EQ(o.archive->m_nCurrentIndex, 1u);
+  // Past the broken record it fails at once, without walking again from
+  // the start (which would meet the record again: ZA_BADZIP).
+  EXPECT_EQ(GoToEntry(o.archive, 2), ZA_PARAM);
+  EXPECT_EQ(GoToEntry(o.archive, 1), ZA_PARAM);
   EXPECT_EQ(OpenEntry(o.archive), ZA_PARAM);
   EXPECT_EQ(GoToNextEntry(o.archive), ZA_PARAM);
   // Entry 0 is still reachable from the start.

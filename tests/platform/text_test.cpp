@@ -67,6 +67,26 @@ TEST(Text, TrailByteIsNotASeparatorInDoubleByteLocale) {
   EXPECT_EQ(ToLower("\x81\x41" "A"), "\x81\x41" "a");
 }
 
+TEST(Text, EscapeControlsForTheTerminal) {
+  using namespace std::string_literals;
+  ScopedLocale loc("C.UTF-8");
+  ASSERT_TRUE(loc.ok());
+  struct Case { std::string in, out; };
+  const Case cases[] = {
+      {"dir/plain name.txt", "dir/plain name.txt"},
+      {"a\x1b]0;title\x07" "b\x1b[2J", "a\\x1b]0;title\\x07b\\x1b[2J"},
+      {"\t\r\n\x7f", "\\x09\\x0d\\x0a\\x7f"},
+      {"a\0b"s, "a\\x00b"},
+      {"\xE7\x82\xB9.txt", "\xE7\x82\xB9.txt"},    // a character of the locale
+      {"\xC2\x9B" "1m", "\\xc2\\x9b1m"},           // U+009B, the C1 control sequence introducer
+      {"\x9B" "1m\xFF", "\\x9b1m\\xff"},           // bytes that are no character
+      {"x\xE7\x82", "x\\xe7\\x82"},                // cut short at the end
+      {"back\\slash", "back\\slash"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EscapeControls(c.in), c.out) << c.out;
+}
+
 TEST(Text, LowerTouchesAsciiLettersOnly) {
   EXPECT_EQ(ToLower("Content-LENGTH: 12\xC3\x84"), "content-length: 12\xC3\x84");
 }
