@@ -395,3 +395,20 @@ TEST(ZipExtract, EmptyArchiveOfATool) {
   EXPECT_EQ(std::filesystem::file_size(t / "e.zip"), 22u);
   EXPECT_EQ(ExtractZipToDirectory(t / "e.zip", t / "out"), FALSE);
 }
+
+TEST(ZipExtract, TrailBytesOfADoubleByteLocaleAreNoSeparators) {
+  // In GBK, 0x81 0x5C is one character whose second byte is a backslash:
+  // a name holding it is one file, and only real backslashes separate.
+  testing_support::ScopedGbkLocale loc;
+  if (!loc.ok()) GTEST_SKIP() << loc.error();
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "a\x81\x5C" "b.txt", .data = "one file"},
+               {.name = "d\x81\x5C\\f\x81\x5C.txt", .data = "below d\x81\x5C"},
+               {.name = "e\x81\x5C/", .external = 0x41ED0010}};
+  WriteFile(t / "gbk.zip", Build(a).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "gbk.zip", t / "out"), TRUE);
+  EXPECT_EQ(ListTree(t / "out"), (std::vector<std::string>{"a\x81\x5C" "b.txt", "d\x81\x5C/", "d\x81\x5C/f\x81\x5C.txt",
+                                                          "e\x81\x5C/"}));
+  EXPECT_EQ(ReadFile(t / "out/d\x81\x5C/f\x81\x5C.txt"), "below d\x81\x5C");
+}

@@ -8,24 +8,7 @@
 
 using namespace platform;
 
-namespace {
-
-// Runs a block under a double-byte locale when the machine has one, so
-// that trail bytes equal to '\\' or 'A' can be seen not to count.
-class ScopedLocale {
- public:
-  explicit ScopedLocale(const char* name) : m_saved(std::setlocale(LC_ALL, nullptr)) {
-    m_ok = std::setlocale(LC_ALL, name) != nullptr;
-  }
-  ~ScopedLocale() { std::setlocale(LC_ALL, m_saved.c_str()); }
-  bool ok() const { return m_ok; }
-
- private:
-  std::string m_saved;
-  bool m_ok = false;
-};
-
-}  // namespace
+using testing_support::ScopedLocale;
 
 TEST(Text, FindAndReverseFindInUtf8) {
   ScopedLocale loc("C.UTF-8");
@@ -52,14 +35,8 @@ TEST(Text, InvalidSequenceCountsAsOneByte) {
 }
 
 TEST(Text, TrailByteIsNotASeparatorInDoubleByteLocale) {
-  // A GBK locale of our own, compiled for this test only.
-  testing_support::TempDir dir;
-  auto made = testing_support::RunProcess({"localedef", "-c", "-i", "zh_CN", "-f", "GBK", dir / "zh_CN.GBK"});
-  if (made.status != 0) GTEST_SKIP() << "localedef cannot make zh_CN.GBK here: " << made.err;
-  testing_support::ScopedEnv env;
-  env.Set("LOCPATH", dir.path());
-  ScopedLocale loc("zh_CN.GBK");
-  ASSERT_TRUE(loc.ok());
+  testing_support::ScopedGbkLocale loc;
+  if (!loc.ok()) GTEST_SKIP() << loc.error();
   ASSERT_EQ(MB_CUR_MAX, 2u);
   // 0x81 0x5C is one character whose trail byte is a backslash.
   const std::string s = "a\x81\x5C" "b";
