@@ -412,3 +412,16 @@ TEST(ZipExtract, TrailBytesOfADoubleByteLocaleAreNoSeparators) {
                                                           "e\x81\x5C/"}));
   EXPECT_EQ(ReadFile(t / "out/d\x81\x5C/f\x81\x5C.txt"), "below d\x81\x5C");
 }
+
+TEST(ZipExtract, EmptyAndDotComponentsOfNamesAreSteppedOver) {
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "a//b.txt", .data = "b"},
+               {.name = "./c.txt", .data = "c"},
+               {.name = "d/./e/", .external = 0x41ED0010},
+               {.name = "d\\.\\e\\\\f.txt", .data = "f"}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out"), TRUE);
+  EXPECT_EQ(ListTree(t / "out"), (std::vector<std::string>{"a/", "a/b.txt", "c.txt", "d/", "d/e/", "d/e/f.txt"}));
+  EXPECT_EQ(ReadFile(t / "out/d/e/f.txt"), "f");
+}
