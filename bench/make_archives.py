@@ -2,7 +2,7 @@
 
 mixed: 2000 text files of 1-20 KiB, 50 random files of 1-5 MiB and 6
 log-like files of 50 MiB; tiny: 10000 files of 32-1024 bytes; deep: 3000
-text files of 1-8 KiB down 40 chains of directories up to 60 levels deep;
+text files of 1-8 KiB down 40 chains of directories up to 50 levels deep;
 manydirs: 6000 directories of two text files of 1-4 KiB each (packed with
 and without directory records of their own); large: three log-like files
 of 100 MiB and one random file of 64 MiB.
@@ -60,8 +60,9 @@ def main():
             write("%s/d%03d/f%05d.txt" % (root, i % 100, i), text(rng, rng.randint(32, 1024)))
     elif kind == "deep":
         for i in range(3000):
-            chain, depth = i % 40, 1 + (i * 7) % 60
-            path = "/".join("level%02d" % d for d in range(depth))
+            # Names stay below the 260 bytes that an item holds.
+            chain, depth = i % 40, 1 + (i * 7) % 50
+            path = "/".join("l%02d" % d for d in range(depth))
             write("%s/c%02d/%s/f%04d.txt" % (root, chain, path, i), text(rng, rng.randint(1024, 8 * 1024)))
     elif kind == "manydirs":
         for i in range(6000):

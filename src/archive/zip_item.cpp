@@ -244,15 +244,44 @@ std::uint32_t ZipGetItem(ZipHandle* handle, std::int32_t index, ZipItem* item) {
   return ZI_OK;
 }
 
-std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* target) {
+namespace {
+
+// The checks and the look-up that an extraction starts with.
+std::uint32_t ItemToExtract(ZipHandle* handle, std::int32_t index, ZipItem& item) {
   if (handle == nullptr || handle->m_nMode != kZipHandleModeRead) return ZI_MODE;
-  if (!IsReadable(handle) || target == nullptr) return ZI_ARGS;
-  ZipReader* r = handle->m_pReader;
-  ZipArchive* a = r->m_pArchive;
+  if (!IsReadable(handle)) return ZI_ARGS;
+  ZipArchive* a = handle->m_pReader->m_pArchive;
   if (!InRange(a, index)) return ZI_ARGS;
   if (GoToEntry(a, static_cast<std::uint32_t>(index)) != ZA_OK) return ZI_CORRUPT;
+  return ZipGetItem(handle, index, &item);
+}
+
+// Writes the current entry into the file that create(mode) makes. The
+// entry is opened first: one that cannot be read (encrypted, say) leaves
+// no empty file behind.
+template <typename Create>
+std::uint32_t WriteItemFile(ZipReader* r, const ZipItem& item, Create create) {
+  ZipArchive* a = r->m_pArchive;
+  if (OpenEntry(a) != ZA_OK) return ZI_WRITE;
+  bool bDiskFile = false;
+  const platform::FileHandle out = create(ZipFileMode(a->m_record.m_nExternalAttributes, item.m_nAttributes), bDiskFile);
+  if (out == platform::kNoFile) {
+    CloseEntry(a);
+    return ZI_NOFILE;
+  }
+  const std::uint32_t rc = CopyOpenEntry(r, item, out, bDiskFile);
+  platform::CloseFile(out);
+  CloseEntry(a);
+  return rc;
+}
+
+}  // namespace
+
+std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* target) {
   ZipItem item;
-  if (std::uint32_t rc = ZipGetItem(handle, index, &item); rc != ZI_OK) return rc;
+  if (std::uint32_t rc = ItemToExtract(handle, index, item); rc != ZI_OK) return rc;
+  if (target == nullptr) return ZI_ARGS;
+  ZipReader* r = handle->m_pReader;
 
   if (item.m_nAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     if (IsUnsafeItemName(item.m_szName)) return ZI_NOFILE;
@@ -266,38 +295,24 @@ std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* 
     const std::string dir = path.substr(0, slash);
     if (!IsUnsafeItemName(dir)) CreateItemDirectory(r->m_strRootDir.c_str(), dir.c_str());
   }
-
-  // Opened before the target is made: an entry that cannot be read
-  // (encrypted, say) leaves no empty file behind.
-  if (OpenEntry(a) != ZA_OK) return ZI_WRITE;
-  const platform::FileHandle out =
-      platform::CreateFileForWriting(path, ZipFileMode(a->m_record.m_nExternalAttributes, item.m_nAttributes));
-  if (out == platform::kNoFile) {
-    CloseEntry(a);
-    return ZI_NOFILE;
-  }
-  const std::uint32_t rc = CopyOpenEntry(r, item, out, platform::IsDiskFile(out));
-  platform::CloseFile(out);
-  CloseEntry(a);
-  return rc;
+  return WriteItemFile(r, item, [&](unsigned mode, bool& bDiskFile) {
+    const platform::FileHandle out = platform::CreateFileForWriting(path, mode);
+    bDiskFile = out != platform::kNoFile && platform::IsDiskFile(out);
+    return out;
+  });
 }
 
 std::uint32_t ZipExtractItemBelowRoot(ZipHandle* handle, std::int32_t index) {
-  if (handle == nullptr || handle->m_nMode != kZipHandleModeRead) return ZI_MODE;
-  if (!IsReadable(handle)) return ZI_ARGS;
-  ZipReader* r = handle->m_pReader;
-  ZipArchive* a = r->m_pArchive;
-  if (!InRange(a, index)) return ZI_ARGS;
-  if (GoToEntry(a, static_cast<std::uint32_t>(index)) != ZA_OK) return ZI_CORRUPT;
   ZipItem item;
-  if (std::uint32_t rc = ZipGetItem(handle, index, &item); rc != ZI_OK) return rc;
+  if (std::uint32_t rc = ItemToExtract(handle, index, item); rc != ZI_OK) return rc;
   if (IsUnsafeItemName(item.m_szName)) return ZI_NOFILE;
+  ZipReader* r = handle->m_pReader;
 
   const std::string path = ItemNameToPath(item.m_szName);
   const bool isDirectory = (item.m_nAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   const std::size_t slash = path.rfind('/');
-  const std::string_view dirPath =
-      isDirectory ? std::string_view(path) : slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
+  std::string_view dirPath = path;
+  if (!isDirectory) dirPath = slash == std::string::npos ? std::string_view() : dirPath.substr(0, slash);
   bool bLink = false;
   const platform::DirHandle dir = EnterDirectories(r, dirPath, bLink);
   // A directory that cannot be made is no failure of its own item (the
@@ -306,19 +321,11 @@ std::uint32_t ZipExtractItemBelowRoot(ZipHandle* handle, std::int32_t index) {
   if (dir == platform::kNoDir) return ZI_NOFILE;
   const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
   if (fileName.empty()) return ZI_NOFILE;
-
-  if (OpenEntry(a) != ZA_OK) return ZI_WRITE;
-  // A file made here with O_EXCL is a fresh disk file: nothing to test.
-  const platform::FileHandle out = platform::CreateFileReplacingAt(
-      dir, fileName, ZipFileMode(a->m_record.m_nExternalAttributes, item.m_nAttributes));
-  if (out == platform::kNoFile) {
-    CloseEntry(a);
-    return ZI_NOFILE;
-  }
-  const std::uint32_t rc = CopyOpenEntry(r, item, out, true);
-  platform::CloseFile(out);
-  CloseEntry(a);
-  return rc;
+  return WriteItemFile(r, item, [&](unsigned mode, bool& bDiskFile) {
+    // Made with O_EXCL: a fresh disk file, nothing to test.
+    bDiskFile = true;
+    return platform::CreateFileReplacingAt(dir, fileName, mode);
+  });
 }
 
 std::uint32_t ZipCloseFile(ZipHandle* handle) {

@@ -53,6 +53,17 @@ struct LauncherRun {
     return RunProcess({exe}, o);
   }
 
+  // How a user without HOME runs it from the root of the scratch tree.
+  ProcessOptions Homeless() const {
+    ProcessOptions o;
+    o.cwd = root.path();
+    o.env["HOME"] = std::nullopt;
+    o.env["XDG_DATA_HOME"] = std::nullopt;
+    o.env["PATH"] = bin + ":/usr/bin:/bin";
+    o.env["TOLVANE_TEST_OPEN_LOG"] = openLog;
+    return o;
+  }
+
   // What the recording xdg-open received; waits for it (it runs detached).
   std::string Opened() {
     WaitFor([&] { return ReadFile(openLog).find('\n') != std::string::npos; });
@@ -100,12 +111,7 @@ TEST(Launcher, NoHomeAtAllTouchesNothing) {
   LauncherRun r;
   std::string exe = r.Install("Launcher");
   auto before = ListTree(r.root.path());
-  ProcessOptions o;
-  o.cwd = r.root.path();
-  o.env["HOME"] = std::nullopt;
-  o.env["XDG_DATA_HOME"] = std::nullopt;
-  o.env["PATH"] = r.bin + ":/usr/bin:/bin";
-  o.env["TOLVANE_TEST_OPEN_LOG"] = r.openLog;
+  ProcessOptions o = r.Homeless();
   // Without HOME the password database's home is used: only when that is
   // unusable does the launcher end. Run under a user id with no entry.
   if (getuid() != 0) GTEST_SKIP() << "needs root to run under a user without a password entry";
@@ -127,18 +133,12 @@ TEST(Launcher, PasswordEntryThatNamesTheRootTouchesNothing) {
   WriteFile(r.openLog, "", 0666);  // where an open would show, writable for that user
   chmod(r.root.path().c_str(), 0755);
   auto before = ListTree(r.root.path());
-  ProcessOptions o;
-  o.cwd = r.root.path();
-  o.env["HOME"] = std::nullopt;
-  o.env["XDG_DATA_HOME"] = std::nullopt;
-  o.env["PATH"] = r.bin + ":/usr/bin:/bin";
-  o.env["TOLVANE_TEST_OPEN_LOG"] = r.openLog;
   ProcessResult p = RunProcess(
       {"unshare", "--mount", "sh", "-c",
        "mount --make-rprivate / && mount --bind \"$1\" /etc/passwd && "
        "exec setpriv --reuid=54330 --regid=54330 --clear-groups \"$2\"",
        "sh", r.root / "passwd", exe},
-      o);
+      r.Homeless());
   if (p.status != 0 && p.err.find("unshare") != std::string::npos) GTEST_SKIP() << p.err;
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(p.err, "");
