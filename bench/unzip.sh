@@ -9,7 +9,8 @@
 #   bench/unzip.sh [ROUNDS]        (default 5; build/test must hold tolvane-unzip)
 #   BENCH_DIR=/path    where archives and extracted trees go (default /tmp/tolvane-bench-unzip)
 #   BENCH_KINDS="..."  the archives (default: mixed tiny deep manydirs nodirs large)
-#   BENCH_TOOLS="..."  the tools (default: tolvane bsdtar python)
+#   BENCH_TOOLS="..."  the tools (default: tolvane bsdtar python; "base" is
+#                      another build of tolvane-unzip, at TOLVANE_UNZIP_BASE)
 #
 # Not a test: run it by hand on a quiet machine.
 set -euo pipefail
@@ -49,6 +50,7 @@ run() {
   mkdir -p "$dest"
   case $tool in
     tolvane) cmd=("$unzip_bin" "$zip" "$dest") ;;
+    base) cmd=("${TOLVANE_UNZIP_BASE:?set TOLVANE_UNZIP_BASE}" "$zip" "$dest") ;;
     bsdtar) cmd=(bsdtar -xf "$zip" -C "$dest") ;;
     python) cmd=(python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$dest") ;;
   esac
