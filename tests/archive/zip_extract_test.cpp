@@ -338,13 +338,19 @@ TEST(ZipExtract, LinkAtATargetIsReplacedNotFollowed) {
   WriteFile(t / "outside.txt", "untouched", 0644);
   std::filesystem::create_directories(t / "dest");
   ASSERT_EQ(symlink((t / "outside.txt").c_str(), (t / "dest/f.txt").c_str()), 0);
+  // A hard link shares its mode with the file outside: it is only unlinked.
+  WriteFile(t / "outside-ro.txt", "read-only", 0444);
+  ASSERT_EQ(link((t / "outside-ro.txt").c_str(), (t / "dest/h.txt").c_str()), 0);
   Archive a;
-  a.entries = {{.name = "f.txt", .data = "inside"}};
+  a.entries = {{.name = "f.txt", .data = "inside"}, {.name = "h.txt", .data = "new"}};
   WriteFile(t / "a.zip", Build(a).bytes);
   EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "dest"), TRUE);
   EXPECT_EQ(ReadFile(t / "outside.txt"), "untouched");
   EXPECT_EQ(ReadFile(t / "dest/f.txt"), "inside");
   EXPECT_FALSE(std::filesystem::is_symlink(t / "dest/f.txt"));
+  EXPECT_EQ(ReadFile(t / "outside-ro.txt"), "read-only");
+  EXPECT_EQ(Mode(t / "outside-ro.txt"), 0444u);
+  EXPECT_EQ(ReadFile(t / "dest/h.txt"), "new");
 }
 
 TEST(ZipExtract, Zip64LocalHeadersAreRefused) {

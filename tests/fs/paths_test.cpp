@@ -123,6 +123,8 @@ TEST(DeleteDirectoryContents, LinksAreRemovedNeverFollowed) {
   mkdir((dir + "/sub").c_str(), 0755);
   ASSERT_EQ(symlink(outside.c_str(), (dir + "/sub/dirlink").c_str()), 0);
   ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), (dir + "/filelink").c_str()), 0);
+  // A hard link shares its mode with the file outside: it is only unlinked.
+  ASSERT_EQ(link((outside + "/keep.txt").c_str(), (dir + "/sub/hardlink").c_str()), 0);
 
   DeleteDirectoryContents(dir);
 
