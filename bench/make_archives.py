@@ -1,7 +1,11 @@
 """Writes the source trees of the extraction benchmark (fixed seed).
 
 mixed: 2000 text files of 1-20 KiB, 50 random files of 1-5 MiB and 6
-log-like files of 50 MiB; tiny: 10000 files of 32-1024 bytes.
+log-like files of 50 MiB; tiny: 10000 files of 32-1024 bytes; deep: 3000
+text files of 1-8 KiB down 40 chains of directories up to 50 levels deep;
+manydirs: 6000 directories of two text files of 1-4 KiB each (packed with
+and without directory records of their own); large: three log-like files
+of 100 MiB and one random file of 64 MiB.
 """
 import os
 import random
@@ -51,9 +55,25 @@ def main():
             write("%s/random/r%02d.bin" % (root, i), rng.randbytes(rng.randint(1 << 20, 5 << 20)))
         for i in range(6):
             write("%s/logs/l%d.log" % (root, i), log(rng, 50 << 20))
-    else:
+    elif kind == "tiny":
         for i in range(10000):
             write("%s/d%03d/f%05d.txt" % (root, i % 100, i), text(rng, rng.randint(32, 1024)))
+    elif kind == "deep":
+        for i in range(3000):
+            # Names stay below the 260 bytes that an item holds.
+            chain, depth = i % 40, 1 + (i * 7) % 50
+            path = "/".join("l%02d" % d for d in range(depth))
+            write("%s/c%02d/%s/f%04d.txt" % (root, chain, path, i), text(rng, rng.randint(1024, 8 * 1024)))
+    elif kind == "manydirs":
+        for i in range(6000):
+            for j in range(2):
+                write("%s/g%02d/d%04d/f%d.txt" % (root, i % 60, i, j), text(rng, rng.randint(1024, 4 * 1024)))
+    elif kind == "large":
+        for i in range(3):
+            write("%s/big/l%d.log" % (root, i), log(rng, 100 << 20))
+        write("%s/big/r.bin" % root, rng.randbytes(64 << 20))
+    else:
+        sys.exit("unknown kind " + kind)
 
 
 main()

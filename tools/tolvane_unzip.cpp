@@ -12,10 +12,14 @@
 #include "archive/zip_extract.h"
 #include "archive/zip_item.h"
 #include "platform/clock.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr int kExitUsage = 64;
+
+// Names come from the archive: none may send escape sequences to the terminal.
+std::string Shown(const char* text) { return platform::EscapeControls(text); }
 
 int Usage() {
   std::fprintf(stderr,
@@ -53,7 +57,7 @@ std::string Attributes(std::uint32_t a) {
 int List(const char* zip) {
   ZipHandle* h = ZipOpenFile(zip);
   if (h == nullptr) {
-    std::fprintf(stderr, "tolvane-unzip: %s: cannot open as a zip archive\n", zip);
+    std::fprintf(stderr, "tolvane-unzip: %s: cannot open as a zip archive\n", Shown(zip).c_str());
     return 1;
   }
   ZipItem item;
@@ -71,7 +75,7 @@ int List(const char* zip) {
     }
     std::printf("%6d  %-5s  %10u  %10u  %-19s  %s\n", i, Attributes(item.m_nAttributes).c_str(),
                 item.m_nCompressedSize, item.m_nUncompressedSize,
-                platform::FormatFileTimeUtc(item.m_tModification).c_str(), item.m_szName);
+                platform::FormatFileTimeUtc(item.m_tModification).c_str(), Shown(item.m_szName).c_str());
   }
   ZipCloseFile(h);
   return status;
@@ -87,7 +91,7 @@ class Progress : public ZipExtractNotice {
     m_bSawItem = true;
     if (nResult != ZI_OK) {
       EndBar();
-      std::fprintf(stderr, "tolvane-unzip: item %d (%s): %s\n", item.m_nIndex, item.m_szName,
+      std::fprintf(stderr, "tolvane-unzip: item %d (%s): %s\n", item.m_nIndex, Shown(item.m_szName).c_str(),
                    Reason(nResult, item));
       return;
     }
@@ -130,8 +134,8 @@ int main(int argc, char** argv) {
   const BOOL ok = ExtractZipToDirectory(argv[1], argv[2], &progress);
   progress.EndBar();
   if (!ok && !progress.SawItem()) {
-    std::fprintf(stderr, "tolvane-unzip: %s: cannot open as a zip archive, or %s cannot be entered\n", argv[1],
-                 argv[2]);
+    std::fprintf(stderr, "tolvane-unzip: %s: cannot open as a zip archive, or %s cannot be entered\n",
+                 Shown(argv[1]).c_str(), Shown(argv[2]).c_str());
   }
   return ok ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/globals.h"
@@ -36,9 +37,16 @@ constexpr std::size_t kMaxParsedTags = 4096;
 // to three bytes past the terminating zero. These zeros are what it finds there.
 constexpr std::size_t kParserPadding = 4;
 
+// TinyXML compares every new attribute with all earlier ones of its
+// element, so a long answer of attributes costs the square of its length
+// (100000 of them held start-up for half a minute). A real answer is a few
+// hundred bytes; the parser sees no more than this of it.
+constexpr std::size_t kMaxParsedBytes = 16384;
+
 std::string TextForParser(const std::string& text) {
+  const std::size_t limit = std::min(text.size(), kMaxParsedBytes);
   std::size_t end = 0, tags = 0;
-  while (end < text.size() && (text[end] != '<' || ++tags <= kMaxParsedTags)) ++end;
+  while (end < limit && (text[end] != '<' || ++tags <= kMaxParsedTags)) ++end;
   std::string out(text, 0, end);
   out.append(kParserPadding, '\0');
   return out;

@@ -14,22 +14,37 @@ constexpr std::uint32_t kLocalFixedSize = 30;
 constexpr std::uint32_t kFlagEncrypted = 0x0001;
 constexpr std::uint32_t kFlagDataDescriptor = 0x0008;
 
-// Bytes at the source's position, through its window; the position moves
+// The window that holds size bytes at pos, or nullptr.
+const ZipWindow* FindWindow(ZipSource* s, std::uint64_t pos, std::uint32_t size) {
+  for (std::uint32_t i = 0; i < 2; ++i) {
+    const ZipWindow& w = s->m_windows[i];
+    if (pos >= w.m_nStart && pos + size <= w.m_nStart + w.m_nLength) {
+      s->m_nLastWindow = i;
+      return &w;
+    }
+  }
+  return nullptr;
+}
+
+// Bytes at the source's position, through its windows; the position moves
 // past them. A read that fails or meets the end of the file gives ZA_IOERR.
 int SourceRead(ZipSource* s, void* out, std::uint32_t size) {
   if (!s->m_bSeekable) return ZA_IOERR;
   const std::uint64_t pos = s->m_nPosition;
-  const bool inWindow = pos >= s->m_nWindowStart && pos + size <= s->m_nWindowStart + s->m_nWindowLength;
-  if (!inWindow && size <= kZipFieldWindowSize) {
-    long n = platform::ReadFileAt(s->m_hFile, pos, s->m_abWindow, kZipFieldWindowSize);
+  if (FindWindow(s, pos, size) == nullptr && size <= kZipFieldWindowSize) {
+    // The window not used last makes room.
+    const std::uint32_t i = 1 - s->m_nLastWindow;
+    ZipWindow& w = s->m_windows[i];
+    long n = platform::ReadFileAt(s->m_hFile, pos, w.m_abBytes, kZipFieldWindowSize);
     if (n < 0) {
       s->m_bReadError = TRUE;
-      s->m_nWindowLength = 0;
+      w.m_nLength = 0;
       return ZA_IOERR;
     }
-    s->m_nWindowStart = pos;
-    s->m_nWindowLength = static_cast<std::uint32_t>(n);
-    if (size > s->m_nWindowLength) return ZA_IOERR;
+    w.m_nStart = pos;
+    w.m_nLength = static_cast<std::uint32_t>(n);
+    s->m_nLastWindow = i;
+    if (size > w.m_nLength) return ZA_IOERR;
   }
   const int rc = SourceReadAt(s, pos, out, size);
   if (rc == ZA_OK) s->m_nPosition += size;
@@ -104,9 +119,9 @@ void CloseSource(ZipSource* source) {
 
 int SourceReadAt(ZipSource* source, std::uint64_t pos, void* buffer, std::uint32_t size) {
   if (!source->m_bSeekable) return ZA_IOERR;
-  // Served from the field window when it holds the bytes already.
-  if (pos >= source->m_nWindowStart && pos + size <= source->m_nWindowStart + source->m_nWindowLength) {
-    std::memcpy(buffer, source->m_abWindow + (pos - source->m_nWindowStart), size);
+  // Served from a field window when it holds the bytes already.
+  if (const ZipWindow* w = FindWindow(source, pos, size)) {
+    std::memcpy(buffer, w->m_abBytes + (pos - w->m_nStart), size);
     return ZA_OK;
   }
   long n = platform::ReadFileAt(source->m_hFile, pos, buffer, size);
@@ -176,9 +191,13 @@ int GoToNextEntry(ZipArchive* archive) {
 
 int GoToEntry(ZipArchive* archive, std::uint32_t index) {
   if (archive == nullptr || index >= archive->m_nEntryCount) return ZA_PARAM;
-  if (index < archive->m_nCurrentIndex || !archive->m_bCurrentRecordValid) {
+  if (index < archive->m_nCurrentIndex) {
     int rc = GoToFirstEntry(archive);
     if (rc != ZA_OK) return rc;
+  } else if (!archive->m_bCurrentRecordValid) {
+    // Nothing at or past a broken record can be reached; starting over for
+    // each such index made a listing quadratic.
+    return ZA_PARAM;
   }
   // Each step either advances or fails, so the walk always ends.
   while (archive->m_nCurrentIndex < index) {
@@ -262,13 +281,19 @@ int OpenEntry(ZipArchive* archive) {
   if (CheckLocalHeader(archive, &localNameExtra, nullptr, nullptr) != ZA_OK) return ZA_BADZIP;
   // Encrypted data would only come out as garbage.
   if ((archive->m_nLocalFlags | archive->m_record.m_nFlags) & kFlagEncrypted) return ZA_BADZIP;
-  ZipEntryReader* e = new (std::nothrow) ZipEntryReader;
-  unsigned char* buffer = e ? new (std::nothrow) unsigned char[kZipReadBufferSize] : nullptr;
-  if (buffer == nullptr) {
-    delete e;
-    return ZA_NOMEM;
+  // The last entry's reader serves again: its buffer, and its inflate
+  // state once reset, cost nothing per entry.
+  ZipEntryReader* e = archive->m_pSpareEntry;
+  archive->m_pSpareEntry = nullptr;
+  if (e == nullptr) {
+    e = new (std::nothrow) ZipEntryReader;
+    unsigned char* buffer = e ? new (std::nothrow) unsigned char[kZipReadBufferSize] : nullptr;
+    if (buffer == nullptr) {
+      delete e;
+      return ZA_NOMEM;
+    }
+    e->m_pReadBuffer = buffer;
   }
-  e->m_pReadBuffer = buffer;
   e->m_nCompressedLeft = archive->m_record.m_nCompressedSize;
   e->m_nUncompressedLeft = archive->m_record.m_nUncompressedSize;
   e->m_nMethod = archive->m_record.m_nMethod;
@@ -277,7 +302,13 @@ int OpenEntry(ZipArchive* archive) {
   e->m_nNextDataPos = archive->m_nLocalHeaderOffset + kLocalFixedSize + localNameExtra;
   e->m_stream.next_in = nullptr;
   e->m_stream.avail_in = 0;
-  if (e->m_nMethod != 0 && inflateInit2(&e->m_stream, -MAX_WBITS) == Z_OK) e->m_bInflateStarted = TRUE;
+  if (e->m_nMethod != 0) {
+    if (e->m_bInflateStarted && inflateReset(&e->m_stream) != Z_OK) {
+      inflateEnd(&e->m_stream);
+      e->m_bInflateStarted = FALSE;
+    }
+    if (!e->m_bInflateStarted && inflateInit2(&e->m_stream, -MAX_WBITS) == Z_OK) e->m_bInflateStarted = TRUE;
+  }
   archive->m_pEntry = e;
   return ZA_OK;
 }
@@ -290,6 +321,20 @@ int ReadEntry(ZipArchive* archive, void* buffer, std::uint32_t length) {
   std::uint32_t produced = 0;
   while (room > 0) {
     z_stream& z = e->m_stream;
+    if (e->m_nMethod == 0 && z.avail_in == 0 && e->m_nCompressedLeft > 0) {
+      // Stored data goes straight into the caller's buffer.
+      const std::uint32_t n = std::min(room, e->m_nCompressedLeft);
+      if (SourceReadAt(e->m_pSource, static_cast<std::uint64_t>(e->m_nPrefixLength) + e->m_nNextDataPos,
+                       out + produced, n) != ZA_OK) {
+        return ZA_IOERR;
+      }
+      e->m_nNextDataPos += n;
+      e->m_nCompressedLeft -= n;
+      produced += n;
+      room -= n;
+      e->m_nUncompressedLeft -= n;
+      continue;
+    }
     if (z.avail_in == 0 && e->m_nCompressedLeft > 0) {
       const std::uint32_t n = std::min(kZipReadBufferSize, e->m_nCompressedLeft);
       if (SourceReadAt(e->m_pSource, static_cast<std::uint64_t>(e->m_nPrefixLength) + e->m_nNextDataPos,
@@ -327,18 +372,28 @@ int ReadEntry(ZipArchive* archive, void* buffer, std::uint32_t length) {
   return static_cast<int>(produced);
 }
 
-void CloseEntry(ZipArchive* archive) {
-  if (archive == nullptr || archive->m_pEntry == nullptr) return;
-  ZipEntryReader* e = archive->m_pEntry;
+namespace {
+
+void FreeEntryReader(ZipEntryReader* e) {
+  if (e == nullptr) return;
   delete[] e->m_pReadBuffer;
   if (e->m_bInflateStarted) inflateEnd(&e->m_stream);
   delete e;
+}
+
+}  // namespace
+
+void CloseEntry(ZipArchive* archive) {
+  if (archive == nullptr || archive->m_pEntry == nullptr) return;
+  FreeEntryReader(archive->m_pSpareEntry);
+  archive->m_pSpareEntry = archive->m_pEntry;
   archive->m_pEntry = nullptr;
 }
 
 void CloseArchive(ZipArchive* archive) {
   if (archive == nullptr) return;
   CloseEntry(archive);
+  FreeEntryReader(archive->m_pSpareEntry);
   CloseSource(archive->m_pSource);
   delete archive;
 }

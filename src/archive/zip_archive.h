@@ -18,20 +18,29 @@ constexpr int ZA_PARAM = -102;
 constexpr int ZA_BADZIP = -103;
 constexpr int ZA_NOMEM = -104;
 
-constexpr std::uint32_t kZipReadBufferSize = 16384;
-// Header fields are read through this window instead of a call per field.
-constexpr std::uint32_t kZipFieldWindowSize = 2048;
+// Entry data is read in pieces of up to this size (larger pieces measured
+// faster; nothing is read ahead of need).
+constexpr std::uint32_t kZipReadBufferSize = 262144;
+// Header fields, and the data of small entries, are read through windows of
+// this size instead of a call per field.
+constexpr std::uint32_t kZipFieldWindowSize = 16384;
+
+struct ZipWindow {
+  std::uint64_t m_nStart = 0;
+  std::uint32_t m_nLength = 0;
+  unsigned char m_abBytes[kZipFieldWindowSize];
+};
 
 struct ZipSource {
   platform::FileHandle m_hFile = platform::kNoFile;
   BOOL m_bSeekable = FALSE;
   BOOL m_bReadError = FALSE;
-  // The file position of the next field read, and the bytes last read
-  // around it.
+  // The file position of the next field read.
   std::uint64_t m_nPosition = 0;
-  std::uint64_t m_nWindowStart = 0;
-  std::uint32_t m_nWindowLength = 0;
-  unsigned char m_abWindow[kZipFieldWindowSize];
+  // Two windows, so that the walk through the central directory and the
+  // local headers it leads to do not push each other out.
+  ZipWindow m_windows[2];
+  std::uint32_t m_nLastWindow = 0;  // the one used last
 };
 
 struct ZipCentralRecord {
@@ -52,7 +61,7 @@ struct ZipCentralRecord {
 };
 
 struct ZipEntryReader {
-  unsigned char* m_pReadBuffer = nullptr;  // kZipReadBufferSize bytes
+  unsigned char* m_pReadBuffer = nullptr;  // kZipReadBufferSize bytes, owned
   z_stream m_stream{};
   std::uint32_t m_nNextDataPos = 0;  // without the prefix
   BOOL m_bInflateStarted = FALSE;
@@ -79,6 +88,9 @@ struct ZipArchive {
   // General purpose flags of the local header last checked.
   std::uint32_t m_nLocalFlags = 0;
   ZipEntryReader* m_pEntry = nullptr;  // owned
+  // The reader of the entry closed last, kept with its buffer and inflate
+  // state for the next one.
+  ZipEntryReader* m_pSpareEntry = nullptr;  // owned
 };
 
 // A source over the file, or nullptr and *pnCode = 0x200 when it cannot
@@ -98,7 +110,8 @@ int GoToFirstEntry(ZipArchive* archive);
 // ZA_PARAM when there is none to move to (last entry, invalid record).
 int GoToNextEntry(ZipArchive* archive);
 // Makes entry index current, from the first entry when it lies behind.
-// Fails when a record on the way cannot be read.
+// Fails when a record on the way cannot be read, and at once (ZA_PARAM)
+// for an index at or past a current record that could not be read.
 int GoToEntry(ZipArchive* archive, std::uint32_t index);
 
 int ReadCentralRecord(ZipArchive* archive, ZipCentralRecord* record, std::uint32_t* pnLocalOffset,

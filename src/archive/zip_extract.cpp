@@ -2,7 +2,6 @@
 
 #include "fs/paths.h"
 #include "platform/cwd.h"
-#include "platform/files.h"
 
 namespace {
 
@@ -49,13 +48,10 @@ BOOL ExtractZipToDirectory(std::string zipPath, std::string destDir, ZipExtractN
     if (rc != ZI_OK) {
       item = ZipItem{};
       item.m_nIndex = i;
-    } else if (IsUnsafeItemName(item.m_szName) || PassesThroughLink(destDir, item.m_szName)) {
-      rc = ZI_NOFILE;
     } else {
-      const std::string target = destDir + ItemNameToPath(item.m_szName);
-      platform::ResetAttributes(target);
-      platform::DeleteOneFile(target);
-      rc = ZipExtractItem(handle, i, item.m_szName);
+      // Below the destination, which is the reader's root: an earlier copy
+      // of the target, read-only or not, is replaced.
+      rc = ZipExtractItemBelowRoot(handle, i);
     }
     if (pNotice) pNotice->OnItem(count, item, rc);
     if (rc != ZI_OK) {

@@ -50,6 +50,77 @@ bool InRange(ZipArchive* archive, std::int32_t index) {
   return index >= 0 && static_cast<std::uint32_t>(index) < archive->m_nEntryCount;
 }
 
+// Copies the archive's open entry into out and, when it all went well and
+// stamp is set, gives out the item's times. ZI_WRITE when a read or a write
+// fails, or when the data is not the stored data: a damaged stream, data
+// that ends early or bytes that do not match the CRC-32 must not pass for a
+// written file.
+std::uint32_t CopyOpenEntry(ZipReader* r, const ZipItem& item, platform::FileHandle out, bool stamp) {
+  ZipArchive* a = r->m_pArchive;
+  if (r->m_pCopyBuffer == nullptr) r->m_pCopyBuffer.reset(new (std::nothrow) unsigned char[kZipCopyBufferSize]);
+  unsigned char* buffer = r->m_pCopyBuffer.get();
+  if (buffer == nullptr) return ZI_WRITE;
+  std::uint32_t crc = crc32(0, nullptr, 0);
+  std::uint64_t count = 0;
+  for (;;) {
+    const int n = ReadEntry(a, buffer, kZipCopyBufferSize);
+    if (n < 0) return ZI_WRITE;
+    if (n == 0) break;
+    crc = crc32(crc, buffer, static_cast<uInt>(n));
+    count += static_cast<std::uint32_t>(n);
+    if (!platform::WriteFileAll(out, buffer, static_cast<std::size_t>(n))) return ZI_WRITE;
+  }
+  if (count != a->m_record.m_nUncompressedSize || crc != a->m_record.m_nCrc32) return ZI_WRITE;
+  if (stamp) platform::SetFileTimes(out, item.m_tAccess, item.m_tModification);
+  return ZI_OK;
+}
+
+// Releases the directories held open below the root, from level keep on
+// (0: the root as well).
+void CloseDirectories(ZipReader* r, std::size_t keep) {
+  while (r->m_dirHandles.size() > keep) {
+    platform::CloseDirectory(r->m_dirHandles.back());
+    r->m_dirHandles.pop_back();
+  }
+  r->m_dirNames.resize(r->m_dirHandles.empty() ? 0 : r->m_dirHandles.size() - 1);
+}
+
+// Makes and opens the directories of dirPath (a stored name with '/'
+// separators and no climbing) below the root, keeping what the last item's
+// path had in common with it. The deepest one's handle, or kNoDir with
+// bLink set when a symbolic link stood in the way.
+platform::DirHandle EnterDirectories(ZipReader* r, std::string_view dirPath, bool& bLink) {
+  bLink = false;
+  if (r->m_dirHandles.empty()) {
+    const platform::DirHandle root = platform::OpenDirectory(r->m_strRootDir);
+    if (root == platform::kNoDir) return platform::kNoDir;
+    r->m_dirHandles.push_back(root);
+  }
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0; start < dirPath.size();) {
+    std::size_t slash = dirPath.find('/', start);
+    if (slash == std::string_view::npos) slash = dirPath.size();
+    const std::string_view part = dirPath.substr(start, slash - start);
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = slash + 1;
+  }
+  std::size_t same = 0;
+  while (same < parts.size() && same < r->m_dirNames.size() && r->m_dirNames[same] == parts[same]) ++same;
+  CloseDirectories(r, same + 1);
+  for (std::size_t i = same; i < parts.size(); ++i) {
+    platform::DirHandle dir = platform::kNoDir;
+    const std::string name(parts[i]);
+    const platform::SubdirResult res = platform::MakeAndOpenSubdirectory(r->m_dirHandles.back(), name, dir);
+    if (res != platform::SubdirResult::kOpened) {
+      bLink = res == platform::SubdirResult::kLink;
+      return platform::kNoDir;
+    }
+    r->m_dirHandles.push_back(dir);
+    r->m_dirNames.push_back(name);
+  }
+  return r->m_dirHandles.back();
+}
+
 }  // namespace
 
 std::uint32_t ZipAttributesFromExternal(std::uint32_t x) {
@@ -173,15 +244,44 @@ std::uint32_t ZipGetItem(ZipHandle* handle, std::int32_t index, ZipItem* item) {
   return ZI_OK;
 }
 
-std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* target) {
+namespace {
+
+// The checks and the look-up that an extraction starts with.
+std::uint32_t ItemToExtract(ZipHandle* handle, std::int32_t index, ZipItem& item) {
   if (handle == nullptr || handle->m_nMode != kZipHandleModeRead) return ZI_MODE;
-  if (!IsReadable(handle) || target == nullptr) return ZI_ARGS;
-  ZipReader* r = handle->m_pReader;
-  ZipArchive* a = r->m_pArchive;
+  if (!IsReadable(handle)) return ZI_ARGS;
+  ZipArchive* a = handle->m_pReader->m_pArchive;
   if (!InRange(a, index)) return ZI_ARGS;
   if (GoToEntry(a, static_cast<std::uint32_t>(index)) != ZA_OK) return ZI_CORRUPT;
+  return ZipGetItem(handle, index, &item);
+}
+
+// Writes the current entry into the file that create(mode) makes. The
+// entry is opened first: one that cannot be read (encrypted, say) leaves
+// no empty file behind.
+template <typename Create>
+std::uint32_t WriteItemFile(ZipReader* r, const ZipItem& item, Create create) {
+  ZipArchive* a = r->m_pArchive;
+  if (OpenEntry(a) != ZA_OK) return ZI_WRITE;
+  bool bDiskFile = false;
+  const platform::FileHandle out = create(ZipFileMode(a->m_record.m_nExternalAttributes, item.m_nAttributes), bDiskFile);
+  if (out == platform::kNoFile) {
+    CloseEntry(a);
+    return ZI_NOFILE;
+  }
+  const std::uint32_t rc = CopyOpenEntry(r, item, out, bDiskFile);
+  platform::CloseFile(out);
+  CloseEntry(a);
+  return rc;
+}
+
+}  // namespace
+
+std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* target) {
   ZipItem item;
-  if (std::uint32_t rc = ZipGetItem(handle, index, &item); rc != ZI_OK) return rc;
+  if (std::uint32_t rc = ItemToExtract(handle, index, item); rc != ZI_OK) return rc;
+  if (target == nullptr) return ZI_ARGS;
+  ZipReader* r = handle->m_pReader;
 
   if (item.m_nAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     if (IsUnsafeItemName(item.m_szName)) return ZI_NOFILE;
@@ -195,47 +295,45 @@ std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* 
     const std::string dir = path.substr(0, slash);
     if (!IsUnsafeItemName(dir)) CreateItemDirectory(r->m_strRootDir.c_str(), dir.c_str());
   }
+  return WriteItemFile(r, item, [&](unsigned mode, bool& bDiskFile) {
+    const platform::FileHandle out = platform::CreateFileForWriting(path, mode);
+    bDiskFile = out != platform::kNoFile && platform::IsDiskFile(out);
+    return out;
+  });
+}
 
-  // Opened before the target is made: an entry that cannot be read
-  // (encrypted, say) leaves no empty file behind.
-  if (OpenEntry(a) != ZA_OK) return ZI_WRITE;
-  const platform::FileHandle out =
-      platform::CreateFileForWriting(path, ZipFileMode(a->m_record.m_nExternalAttributes, item.m_nAttributes));
-  if (out == platform::kNoFile) {
-    CloseEntry(a);
-    return ZI_NOFILE;
-  }
+std::uint32_t ZipExtractItemBelowRoot(ZipHandle* handle, std::int32_t index) {
+  ZipItem item;
+  if (std::uint32_t rc = ItemToExtract(handle, index, item); rc != ZI_OK) return rc;
+  if (IsUnsafeItemName(item.m_szName)) return ZI_NOFILE;
+  ZipReader* r = handle->m_pReader;
 
-  unsigned char buffer[16384];
-  bool error = false;
-  std::uint32_t crc = crc32(0, nullptr, 0);
-  std::uint64_t count = 0;
-  for (;;) {
-    const int n = ReadEntry(a, buffer, sizeof buffer);
-    if (n < 0) {
-      error = true;
-      break;
-    }
-    if (n == 0) break;
-    crc = crc32(crc, buffer, static_cast<uInt>(n));
-    count += static_cast<std::uint32_t>(n);
-    if (!platform::WriteFileAll(out, buffer, static_cast<std::size_t>(n))) {
-      error = true;
-      break;
-    }
-  }
-  // A damaged stream, data that ends early or bytes that are not the
-  // stored ones must not pass for a written file.
-  if (!error && (count != a->m_record.m_nUncompressedSize || crc != a->m_record.m_nCrc32)) error = true;
-  if (!error && platform::IsDiskFile(out)) platform::SetFileTimes(out, item.m_tAccess, item.m_tModification);
-  platform::CloseFile(out);
-  CloseEntry(a);
-  return error ? ZI_WRITE : ZI_OK;
+  const std::string path = ItemNameToPath(item.m_szName);
+  const bool isDirectory = (item.m_nAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const std::size_t slash = path.rfind('/');
+  std::string_view dirPath = path;
+  if (!isDirectory) dirPath = slash == std::string::npos ? std::string_view() : dirPath.substr(0, slash);
+  bool bLink = false;
+  const platform::DirHandle dir = EnterDirectories(r, dirPath, bLink);
+  // A directory that cannot be made is no failure of its own item (the
+  // items in it fail), but a link in the way is never gone through.
+  if (isDirectory) return bLink ? ZI_NOFILE : ZI_OK;
+  if (dir == platform::kNoDir) return ZI_NOFILE;
+  const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (fileName.empty()) return ZI_NOFILE;
+  return WriteItemFile(r, item, [&](unsigned mode, bool& bDiskFile) {
+    // Made with O_EXCL: a fresh disk file, nothing to test.
+    bDiskFile = true;
+    return platform::CreateFileReplacingAt(dir, fileName, mode);
+  });
 }
 
 std::uint32_t ZipCloseFile(ZipHandle* handle) {
   if (handle == nullptr || handle->m_nMode != kZipHandleModeRead) return ZI_MODE;
-  if (handle->m_pReader) CloseArchive(handle->m_pReader->m_pArchive);
+  if (handle->m_pReader) {
+    CloseArchive(handle->m_pReader->m_pArchive);
+    CloseDirectories(handle->m_pReader, 0);
+  }
   delete handle->m_pReader;
   delete handle;
   return ZI_OK;

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/zip_archive.h"
 #include "platform/clock.h"
+#include "platform/dir_handle.h"
 
 constexpr std::uint32_t ZI_OK = 0;
 constexpr std::uint32_t ZI_NOFILE = 0x200;
@@ -39,11 +42,21 @@ struct ZipItem {
   std::uint32_t m_nUncompressedSize = 0;
 };
 
+// Sizes of the buffer between an entry and its file: one write per filled
+// buffer, and fewer, longer runs of inflate.
+constexpr std::uint32_t kZipCopyBufferSize = 262144;
+
 struct ZipReader {
   ZipArchive* m_pArchive = nullptr;  // owned
   ZipItem m_cachedItem;
   std::int32_t m_nCachedIndex = -1;
   std::string m_strRootDir;  // the current directory at open, ending with '/'
+  // The copy buffer, made at the first extraction and kept for the others.
+  std::unique_ptr<unsigned char[]> m_pCopyBuffer;
+  // For extraction below the root: the root and the directories of the
+  // last item's path held open, one per level (m_dirHandles[0] is the root).
+  std::vector<platform::DirHandle> m_dirHandles;
+  std::vector<std::string> m_dirNames;  // the component opened at each level past the root
 };
 
 struct ZipHandle {
@@ -57,6 +70,12 @@ std::uint32_t ZipGetItem(ZipHandle* handle, std::int32_t index, ZipItem* item);
 // Writes item index to target (relative to the current directory, or
 // absolute); a directory item becomes a directory below the root instead.
 std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* target);
+// Writes item index below the root directory under its stored name, as an
+// extraction of the whole archive does: a name that is absolute or climbs,
+// or a path through a symbolic link, is refused with ZI_NOFILE; whatever
+// non-directory stands at the target (a read-only file, a link) is replaced.
+// Directories are made and entered by handle, never through a link.
+std::uint32_t ZipExtractItemBelowRoot(ZipHandle* handle, std::int32_t index);
 std::uint32_t ZipCloseFile(ZipHandle* handle);
 
 // Creates root + dir and the parents of dir below root.

@@ -1,7 +1,5 @@
 #include "fs/paths.h"
 
-#include <vector>
-
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -25,22 +23,9 @@ BOOL CreateDirectoryTree(std::string path) {
 }
 
 void DeleteDirectoryContents(std::string dir) {
+  // An empty path must not come to mean the current directory.
   if (dir.empty()) return;
-  if (dir.back() != '/') dir += '/';
-  std::vector<platform::DirEntry> entries;
-  if (!platform::EnumerateDirectory(dir, "*.*", entries)) return;
-  for (const platform::DirEntry& e : entries) {
-    std::string path = dir + e.strName;
-    if (e.bDirectory) {
-      // A directory without write permission would keep its entries.
-      platform::ResetAttributes(path);
-      DeleteDirectoryContents(path);
-      platform::RemoveEmptyDirectory(path);
-    } else {
-      platform::ResetAttributes(path);
-      platform::DeleteOneFile(path);
-    }
-  }
+  platform::DeleteDirectoryTreeContents(dir);
 }
 
 std::string GetModulePath() { return platform::GetModuleFileName(); }

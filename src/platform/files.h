@@ -47,6 +47,14 @@ bool SetModificationTime(const std::string& path, std::int64_t t);
 
 bool RemoveEmptyDirectory(const std::string& path);
 
+// Deletes everything inside dir; dir itself stays. The walk goes by
+// descriptor: each directory below dir is opened relative to its parent
+// and never through a symbolic link, so nothing outside dir can be reached,
+// not even when an entry is swapped for a link during the walk. Links are
+// removed as entries; directories without write permission get it back.
+// Failures are skipped.
+void DeleteDirectoryTreeContents(const std::string& dir);
+
 // Clears the read-only attribute: gives the owner write permission back.
 // A symbolic link is left alone (its target may lie anywhere).
 bool ResetAttributes(const std::string& path);

@@ -84,6 +84,68 @@ bool SetModificationTime(const std::string& path, std::int64_t t) {
 
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
 
+namespace {
+
+void EmptyOpenDirectory(int fd);
+
+// A directory below the walk's start, opened where it stands: ELOOP or
+// ENOTDIR when the entry is a link or no directory (any longer).
+int OpenSubdirectory(int parent, const char* name) {
+  int fd;
+  do fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Removes one entry of the directory open as parent; bDirectory is what
+// the listing said, and the entry may have changed since.
+void RemoveEntry(int parent, const char* name, bool bDirectory) {
+  if (!bDirectory) {
+    if (unlinkat(parent, name, 0) == 0 || errno != EISDIR) return;
+  }
+  const int fd = OpenSubdirectory(parent, name);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == ENOTDIR) unlinkat(parent, name, 0);
+    else unlinkat(parent, name, AT_REMOVEDIR);  // unreadable, perhaps empty
+    return;
+  }
+  struct stat st;
+  // A directory without write permission would keep its entries.
+  if (fstat(fd, &st) == 0 && !(st.st_mode & S_IWUSR)) fchmod(fd, (st.st_mode & 07777) | S_IWUSR);
+  EmptyOpenDirectory(fd);
+  close(fd);
+  unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+void EmptyOpenDirectory(int fd) {
+  // The listing is read to its end before anything goes, so that removing
+  // entries cannot make it skip others; its own descriptor goes with it.
+  const int listFd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  DIR* d = listFd >= 0 ? fdopendir(listFd) : nullptr;
+  if (d == nullptr) {
+    if (listFd >= 0) close(listFd);
+    return;
+  }
+  std::vector<std::pair<std::string, bool>> entries;
+  while (dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    entries.emplace_back(e->d_name, e->d_type == DT_DIR || e->d_type == DT_UNKNOWN);
+  }
+  closedir(d);
+  for (const auto& [name, bDirectory] : entries) RemoveEntry(fd, name.c_str(), bDirectory);
+}
+
+}  // namespace
+
+void DeleteDirectoryTreeContents(const std::string& dir) {
+  int fd;
+  do fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return;
+  EmptyOpenDirectory(fd);
+  close(fd);
+}
+
 bool ResetAttributes(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;

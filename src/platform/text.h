@@ -34,6 +34,11 @@ std::string TrimRight(std::string_view s);
 // ASCII letters only; bytes of multibyte characters are left alone.
 std::string ToLower(std::string_view s);
 
+// s made safe to print on a terminal: the bytes of control characters
+// (C0, DEL and, as characters of the locale, C1) and of invalid sequences
+// written as \xNN, everything else as it is.
+std::string EscapeControls(std::string_view s);
+
 // snprintf into a string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <cwctype>
 
 namespace platform {
 
@@ -16,6 +17,31 @@ std::size_t MbCharLength(std::string_view s, std::size_t pos) {
   // (size_t)-1 invalid, (size_t)-2 cut short, 0 for a NUL byte: one byte each.
   if (n == 0 || n > s.size() - pos) return 1;
   return n;
+}
+
+std::string EscapeControls(std::string_view s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    std::mbstate_t state{};
+    wchar_t wc = 0;
+    std::size_t n = std::mbrtowc(&wc, s.data() + i, s.size() - i, &state);
+    const bool plain = n != 0 && n <= s.size() - i && !std::iswcntrl(static_cast<wint_t>(wc));
+    if (!plain) n = n != 0 && n <= s.size() - i ? n : 1;  // a NUL or an invalid byte: one byte
+    for (std::size_t k = i; k < i + n; ++k) {
+      const unsigned char c = static_cast<unsigned char>(s[k]);
+      if (plain) {
+        out += static_cast<char>(c);
+      } else {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      }
+    }
+    i += n;
+  }
+  return out;
 }
 
 std::size_t MbFind(std::string_view s, std::string_view what, std::size_t from) {

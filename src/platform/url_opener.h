@@ -19,6 +19,11 @@ struct UrlOpenerLimits {
 // carriage return and line feed dropped. Any HTTP status counts as opened.
 // False, and text untouched, when the URL cannot be opened or the transfer
 // breaks off or exceeds a limit.
+// The address as it goes to libcurl, which refuses one holding a space or
+// a control byte before sending anything: those bytes percent-encoded
+// (%20, %0A, %7F), every other byte as it is.
+std::string UrlForOpener(const std::string& url);
+
 bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
                  const UrlOpenerLimits& limits = {});
 

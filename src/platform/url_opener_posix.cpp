@@ -27,6 +27,22 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 
 }  // namespace
 
+std::string UrlForOpener(const std::string& url) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(url.size());
+  for (unsigned char c : url) {
+    if (c <= 0x20 || c == 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
                  const UrlOpenerLimits& limits) {
   static std::once_flag once;
@@ -36,7 +52,8 @@ bool OpenUrlText(const std::string& url, const std::string& userAgent, std::stri
   if (curl == nullptr) return false;
   Sink sink;
   sink.nMax = limits.nMaxBodyBytes;
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  const std::string strUrl = UrlForOpener(url);
+  curl_easy_setopt(curl, CURLOPT_URL, strUrl.c_str());
   curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");

@@ -141,3 +141,36 @@ TEST_F(RemoteConfig, FetchAppendsBodyWithoutLineBreaksWhateverTheStatus) {
   EXPECT_TRUE(FetchUrlText(peer.Url("/t/"), text));
   EXPECT_EQ(text, "x:line oneline twoend");
 }
+
+// libcurl refuses an address with a space or a control byte before it sends
+// anything, and UrlDecode makes a space of every '+': such a report address
+// must still be requested, with only those bytes encoded.
+TEST_F(RemoteConfig, AddressesWithSpacesAndControlBytesAreRequested) {
+  HttpPeer peer(R"({"/r/": {"body": "ok"}})");
+  const std::string base = peer.Url("/r/");
+  const struct {
+    std::string url, target;
+  } cases[] = {
+      {base + "?q=a b", "/r/?q=a%20b"},
+      {base + "?q=\t\x01\x1f\x7f|", "/r/?q=%09%01%1F%7F|"},
+      {base + "?k=\xE7\x82\xB9&x=%41", "/r/?k=\xE7\x82\xB9&x=%41"},  // everything else as it is
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    EXPECT_TRUE(FetchUrlText(c.url, text)) << c.url;
+  }
+
+  // The whole road: a '+' in the configured report address.
+  HttpPeer service(R"({"/api/": {"body": "<c><url AdobeFlashUrl=\")" + base + R"(?k=a+b%0Ac\"/></c>"}})");
+  LoadRemoteConfig(service.Url("/api/"));
+  EXPECT_EQ(g_strReportUrl, base + "?k=a b\nc");
+  std::string body;
+  EXPECT_TRUE(FetchUrlText(g_strReportUrl, body));
+  EXPECT_EQ(body, "ok");
+
+  std::vector<std::string> requests = peer.Requests();
+  ASSERT_EQ(requests.size(), std::size(cases) + 1);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_NE(requests[i].find("\"target\": \"" + cases[i].target + "\""), std::string::npos) << requests[i];
+  EXPECT_NE(requests.back().find(R"("target": "/r/?k=a%20b%0Ac")"), std::string::npos) << requests.back();
+}

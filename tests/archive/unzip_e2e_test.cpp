@@ -1,6 +1,7 @@
 // tolvane-unzip run as a user runs it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -24,6 +25,7 @@ ProcessResult Unzip(const std::vector<std::string>& args, const std::string& cwd
   argv.insert(argv.end(), args.begin(), args.end());
   testing_support::ProcessOptions o;
   o.cwd = cwd;
+  o.env["LC_ALL"] = "C.UTF-8";
   o.timeout = std::chrono::seconds(60);
   return RunProcess(argv, o);
 }
@@ -122,4 +124,54 @@ TEST(TolvaneUnzip, RefusesBrokenAndHostileArchivesWithStatus1) {
   ProcessResult r = Unzip({t / "damaged.zip", t / "victim"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ReadFile(t / "victim"), "precious");
+}
+
+TEST(TolvaneUnzip, NamesReachTheTerminalWithControlBytesEscaped) {
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "\x1b]0;owned\x07\x1b[2Jname.txt", .data = "x"},
+               {.name = "\xE7\x82\xB9.txt", .data = "y"},
+               {.name = "../\x1b[31mred", .data = "z"}};
+  WriteFile(t / "names.zip", Build(a).bytes);
+
+  ProcessResult list = Unzip({"-l", t / "names.zip"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find(" \\x1b]0;owned\\x07\\x1b[2Jname.txt\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(" \xE7\x82\xB9.txt\n"), std::string::npos) << list.out;  // a character, as it is
+  EXPECT_NE(list.out.find(" ../\\x1b[31mred\n"), std::string::npos) << list.out;
+
+  ProcessResult unpack = Unzip({t / "names.zip", t / "out"});
+  EXPECT_EQ(unpack.status, 1);
+  EXPECT_NE(unpack.err.find("(../\\x1b[31mred): name is absolute"), std::string::npos) << unpack.err;
+
+  // The paths the user gave come back escaped as well.
+  ProcessResult missing = Unzip({t / "no\x1b[5mpe.zip", t / "out"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("no\\x1b[5mpe.zip"), std::string::npos) << missing.err;
+  for (const ProcessResult* r : {&list, &unpack, &missing}) {
+    EXPECT_EQ(r->out.find_first_of("\x1b\x07"), std::string::npos);
+    EXPECT_EQ(r->err.find_first_of("\x1b\x07"), std::string::npos);
+  }
+}
+
+TEST(TolvaneUnzip, ListingPastABrokenCentralRecordEndsPromptly) {
+  // 32767 good records in an archive that claims 65535: every index past
+  // them fails, and each once walked the directory again from the start
+  // (216 s).
+  TempDir t;
+  Archive a;
+  for (int i = 0; i < 32767; ++i) a.entries.push_back({.name = std::to_string(i), .data = ""});
+  Built b = Build(a);
+  Put16(b.bytes, b.endOffset + 8, 65535);
+  Put16(b.bytes, b.endOffset + 10, 65535);
+  WriteFile(t / "claims.zip", b.bytes);
+  const auto t0 = std::chrono::steady_clock::now();
+  ProcessResult r = Unzip({"-l", t / "claims.zip"});
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1 + 32767);
+  EXPECT_NE(r.out.find(" 32766\n"), std::string::npos);
+  EXPECT_NE(r.err.find("item 32767: entry record damaged"), std::string::npos);
+  EXPECT_NE(r.err.find("item 65534: entry record damaged"), std::string::npos);
 }

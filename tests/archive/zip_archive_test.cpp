@@ -119,6 +119,36 @@ TEST(ZipArchive, PrefixCommentAndDataDescriptor) {
   for (std::uint32_t i = 0; i < 3; ++i) EXPECT_TRUE(EntryData(o.archive, i) == a.entries[i].data) << i;
 }
 
+TEST(ZipArchive, TheLocalHeadersBit3DecidesWhetherItsSizesCount) {
+  // Zeros in the local CRC-32 and sizes, a descriptor after the data.
+  const struct {
+    const char* what;
+    std::uint16_t localFlags, centralFlags;
+    int code;
+  } cases[] = {
+      {"bit 3 in both headers", 0x0008, 0x0008, ZA_OK},
+      {"bit 3 in the local header only", 0x0008, 0x0000, ZA_OK},
+      {"bit 3 in the central record only", 0x0000, 0x0008, ZA_BADZIP},
+  };
+  for (const auto& c : cases) {
+    Archive a = ThreeEntries();
+    for (Entry& e : a.entries) {
+      e.descriptor = true;
+      e.localFlags = c.localFlags;
+      e.centralFlags = c.centralFlags;
+    }
+    Opened o(Build(a).bytes);
+    ASSERT_NE(o.archive, nullptr) << c.what;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      ASSERT_EQ(GoToEntry(o.archive, i), ZA_OK) << c.what;
+      EXPECT_EQ(CheckLocalHeader(o.archive, nullptr, nullptr, nullptr), c.code) << c.what << " " << i;
+      if (c.code == ZA_OK) {
+        EXPECT_TRUE(EntryData(o.archive, i) == a.entries[i].data) << c.what << " " << i;
+      }
+    }
+  }
+}
+
 TEST(ZipArchive, EndRecordNearestTheEndWins) {
   Archive a = ThreeEntries();
   // A stray signature with room for a record of zeros: an empty archive.
@@ -285,6 +315,11 @@ TEST(ZipArchive, UnreadableCentralRecordStopsTheWalk) {
   ASSERT_NE(o.archive, nullptr);
   EXPECT_EQ(GoToEntry(o.archive, 2), ZA_BADZIP);
   EXPECT_FALSE(o.archive->m_bCurrentRecordValid);
+  EXPECT_EQ(o.archive->m_nCurrentIndex, 1u);
+  // Past the broken record it fails at once, without walking again from
+  // the start (which would meet the record again: ZA_BADZIP).
+  EXPECT_EQ(GoToEntry(o.archive, 2), ZA_PARAM);
+  EXPECT_EQ(GoToEntry(o.archive, 1), ZA_PARAM);
   EXPECT_EQ(OpenEntry(o.archive), ZA_PARAM);
   EXPECT_EQ(GoToNextEntry(o.archive), ZA_PARAM);
   // Entry 0 is still reachable from the start.

@@ -4,8 +4,10 @@
 #include "archive/zip_extract.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -38,6 +40,39 @@ void MakeSourceTree(const std::string& root) {
   WriteFile(root + "/empty.txt", "");
   WriteFile(root + "/bin/run.sh", "#!/bin/sh\necho run\n", 0755);
   std::filesystem::create_directories(root + "/nothing/here");
+  // Past times of odd seconds, a different one for each file: an extracted
+  // file stamped now, or at the MS-DOS time's even second, shows.
+  std::int64_t t = 1500000001;
+  for (const std::string& rel : ListTree(root)) {
+    if (rel.back() == '/') continue;
+    const timespec times[2] = {{static_cast<time_t>(t), 0}, {static_cast<time_t>(t + 86400), 0}};
+    EXPECT_EQ(utimensat(AT_FDCWD, (root + "/" + rel).c_str(), times, 0), 0) << rel;
+    t += 7777;
+  }
+}
+
+// How the modification times of an archive's files relate to the source tree.
+enum class Times {
+  kExact,       // a "UT" block: the source's own
+  kDos,         // MS-DOS time only, written in UTC here: to the 2 seconds
+  kStamped,     // set by the script: 2024-02-29 23:59:58 UTC
+  kNotCompared  // no source file
+};
+
+void ExpectTimes(Times kind, const std::string& src, const std::string& out) {
+  if (kind == Times::kNotCompared) return;
+  for (const std::string& rel : ListTree(out)) {
+    if (rel.back() == '/') continue;
+    struct stat got {}, want {};
+    ASSERT_EQ(stat((out + "/" + rel).c_str(), &got), 0) << rel;
+    if (kind == Times::kStamped) {
+      EXPECT_EQ(got.st_mtime, 1709251198) << rel;
+      continue;
+    }
+    ASSERT_EQ(stat((src + "/" + rel).c_str(), &want), 0) << rel;
+    if (kind == Times::kExact) EXPECT_EQ(got.st_mtime, want.st_mtime) << rel;
+    else EXPECT_LE(std::abs(got.st_mtime - want.st_mtime), 2) << rel;
+  }
 }
 
 mode_t Umask() {
@@ -95,28 +130,36 @@ with zipfile.ZipFile(out, 'w', method) as z:
   struct Case {
     const char* name;
     std::function<void(const std::string& zip)> make;
+    Times times;
   };
+  // The tools write MS-DOS times in local time, which the reader takes as UTC.
+  testing_support::ScopedEnv env;
+  env.Set("TZ", "UTC");
   const std::vector<Case> cases = {
-      {"zip -r", [&](const std::string& z) { RunTool({"zip", "-qr", z, "."}, src); }},
-      {"zip -r -X", [&](const std::string& z) { RunTool({"zip", "-qrX", z, "."}, src); }},
-      {"zip -r -0 (stored)", [&](const std::string& z) { RunTool({"zip", "-qr0", z, "."}, src); }},
+      {"zip -r", [&](const std::string& z) { RunTool({"zip", "-qr", z, "."}, src); }, Times::kExact},
+      {"zip -r -X", [&](const std::string& z) { RunTool({"zip", "-qrX", z, "."}, src); }, Times::kDos},
+      {"zip -r -0 (stored)", [&](const std::string& z) { RunTool({"zip", "-qr0", z, "."}, src); }, Times::kExact},
       {"zip with a comment",
        [&](const std::string& z) {
          RunTool({"zip", "-qr", z, "."}, src);
          RunTool({"zip", "-qz", z}, src, "an archive comment\nof two lines\n.\n");
-       }},
+       },
+       Times::kExact},
       // Into a pipe, which zip cannot seek back in: data descriptors.
       {"zip streamed to a pipe",
-       [&](const std::string& z) { RunTool({"sh", "-c", "zip -qr - . | cat > '" + z + "'"}, src); }},
+       [&](const std::string& z) { RunTool({"sh", "-c", "zip -qr - . | cat > '" + z + "'"}, src); }, Times::kExact},
       {"zip of stdin, streamed to a pipe",
-       [&](const std::string& z) { RunTool({"sh", "-c", "seq 1 30000 | zip -q -fz- - - | cat > '" + z + "'"}, src); }},
-      {"python zipfile, stored", [&](const std::string& z) { Python(py, {z, "stored"}); }},
-      {"python zipfile, deflated", [&](const std::string& z) { Python(py, {z, "deflated"}); }},
-      {"bsdtar --format zip", [&](const std::string& z) { RunTool({"bsdtar", "--format", "zip", "-cf", z, "."}, src); }},
+       [&](const std::string& z) { RunTool({"sh", "-c", "seq 1 30000 | zip -q -fz- - - | cat > '" + z + "'"}, src); },
+       Times::kNotCompared},
+      {"python zipfile, stored", [&](const std::string& z) { Python(py, {z, "stored"}); }, Times::kStamped},
+      {"python zipfile, deflated", [&](const std::string& z) { Python(py, {z, "deflated"}); }, Times::kStamped},
+      {"bsdtar --format zip", [&](const std::string& z) { RunTool({"bsdtar", "--format", "zip", "-cf", z, "."}, src); },
+       Times::kExact},
       {"bsdtar --format zip, stored",
        [&](const std::string& z) {
          RunTool({"bsdtar", "--format", "zip", "--options", "zip:compression=store", "-cf", z, "."}, src);
-       }},
+       },
+       Times::kExact},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -132,6 +175,7 @@ with zipfile.ZipFile(out, 'w', method) as z:
     for (const auto& r : notices.results) EXPECT_EQ(r.second, ZI_OK) << r.first;
     PythonExtract(zip, theirs);
     ExpectSameTree(theirs, mine);
+    ExpectTimes(c.times, src, mine);
   }
 }
 
@@ -294,13 +338,19 @@ TEST(ZipExtract, LinkAtATargetIsReplacedNotFollowed) {
   WriteFile(t / "outside.txt", "untouched", 0644);
   std::filesystem::create_directories(t / "dest");
   ASSERT_EQ(symlink((t / "outside.txt").c_str(), (t / "dest/f.txt").c_str()), 0);
+  // A hard link shares its mode with the file outside: it is only unlinked.
+  WriteFile(t / "outside-ro.txt", "read-only", 0444);
+  ASSERT_EQ(link((t / "outside-ro.txt").c_str(), (t / "dest/h.txt").c_str()), 0);
   Archive a;
-  a.entries = {{.name = "f.txt", .data = "inside"}};
+  a.entries = {{.name = "f.txt", .data = "inside"}, {.name = "h.txt", .data = "new"}};
   WriteFile(t / "a.zip", Build(a).bytes);
   EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "dest"), TRUE);
   EXPECT_EQ(ReadFile(t / "outside.txt"), "untouched");
   EXPECT_EQ(ReadFile(t / "dest/f.txt"), "inside");
   EXPECT_FALSE(std::filesystem::is_symlink(t / "dest/f.txt"));
+  EXPECT_EQ(ReadFile(t / "outside-ro.txt"), "read-only");
+  EXPECT_EQ(Mode(t / "outside-ro.txt"), 0444u);
+  EXPECT_EQ(ReadFile(t / "dest/h.txt"), "new");
 }
 
 TEST(ZipExtract, Zip64LocalHeadersAreRefused) {
@@ -350,4 +400,34 @@ TEST(ZipExtract, EmptyArchiveOfATool) {
   Python("import sys, zipfile\nzipfile.ZipFile(sys.argv[1], 'w').close()", {t / "e.zip"});
   EXPECT_EQ(std::filesystem::file_size(t / "e.zip"), 22u);
   EXPECT_EQ(ExtractZipToDirectory(t / "e.zip", t / "out"), FALSE);
+}
+
+TEST(ZipExtract, TrailBytesOfADoubleByteLocaleAreNoSeparators) {
+  // In GBK, 0x81 0x5C is one character whose second byte is a backslash:
+  // a name holding it is one file, and only real backslashes separate.
+  testing_support::ScopedGbkLocale loc;
+  if (!loc.ok()) GTEST_SKIP() << loc.error();
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "a\x81\x5C" "b.txt", .data = "one file"},
+               {.name = "d\x81\x5C\\f\x81\x5C.txt", .data = "below d\x81\x5C"},
+               {.name = "e\x81\x5C/", .external = 0x41ED0010}};
+  WriteFile(t / "gbk.zip", Build(a).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "gbk.zip", t / "out"), TRUE);
+  EXPECT_EQ(ListTree(t / "out"), (std::vector<std::string>{"a\x81\x5C" "b.txt", "d\x81\x5C/", "d\x81\x5C/f\x81\x5C.txt",
+                                                          "e\x81\x5C/"}));
+  EXPECT_EQ(ReadFile(t / "out/d\x81\x5C/f\x81\x5C.txt"), "below d\x81\x5C");
+}
+
+TEST(ZipExtract, EmptyAndDotComponentsOfNamesAreSteppedOver) {
+  TempDir t;
+  Archive a;
+  a.entries = {{.name = "a//b.txt", .data = "b"},
+               {.name = "./c.txt", .data = "c"},
+               {.name = "d/./e/", .external = 0x41ED0010},
+               {.name = "d\\.\\e\\\\f.txt", .data = "f"}};
+  WriteFile(t / "a.zip", Build(a).bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out"), TRUE);
+  EXPECT_EQ(ListTree(t / "out"), (std::vector<std::string>{"a/", "a/b.txt", "c.txt", "d/", "d/e/", "d/e/f.txt"}));
+  EXPECT_EQ(ReadFile(t / "out/d/e/f.txt"), "f");
 }

@@ -82,7 +82,7 @@ Built Build(const Archive& a) {
     b.localOffsets.push_back(s.size());
     Add32(s, 0x04034B50);
     Add16(s, 20);
-    Add16(s, e.flags | (e.descriptor ? 0x0008 : 0));
+    Add16(s, e.localFlags.value_or(e.flags | (e.descriptor ? 0x0008 : 0)));
     Add16(s, e.localMethod.value_or(e.method));
     Add16(s, e.dosTime);
     Add16(s, e.dosDate);
@@ -108,7 +108,7 @@ Built Build(const Archive& a) {
     Add32(s, 0x02014B50);
     Add16(s, e.madeBy);
     Add16(s, 20);
-    Add16(s, e.flags | (e.descriptor ? 0x0008 : 0));
+    Add16(s, e.centralFlags.value_or(e.flags | (e.descriptor ? 0x0008 : 0)));
     Add16(s, e.method);
     Add16(s, e.dosTime);
     Add16(s, e.dosDate);

@@ -25,6 +25,9 @@ struct Entry {
   std::optional<std::uint32_t> crc;       // both headers
   std::optional<std::uint32_t> size;      // uncompressed size in both headers
   std::optional<std::uint16_t> localMethod;
+  // Flags of one header instead of flags (and the descriptor's bit 3).
+  std::optional<std::uint16_t> localFlags;
+  std::optional<std::uint16_t> centralFlags;
 };
 
 struct Archive {

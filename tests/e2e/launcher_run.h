@@ -59,6 +59,14 @@ struct LauncherRun {
 
   ProcessResult Run(const std::string& exeName) { return RunProcess({Install(exeName)}, Options()); }
 
+  // How a user without HOME runs it from the root of the scratch tree.
+  ProcessOptions Homeless() const {
+    ProcessOptions o = Options();
+    o.env["HOME"] = std::nullopt;
+    o.env["XDG_DATA_HOME"] = std::nullopt;
+    return o;
+  }
+
   // What the recording xdg-open received; waits for it (it runs detached).
   std::string Opened() {
     WaitFor([&] { return ReadFile(openLog).find('\n') != std::string::npos; });

@@ -45,12 +45,7 @@ TEST(Launcher, NoHomeAtAllTouchesNothing) {
   LauncherRun r;
   std::string exe = r.Install("Launcher");
   auto before = ListTree(r.root.path());
-  ProcessOptions o;
-  o.cwd = r.root.path();
-  o.env["HOME"] = std::nullopt;
-  o.env["XDG_DATA_HOME"] = std::nullopt;
-  o.env["PATH"] = r.bin + ":/usr/bin:/bin";
-  o.env["TOLVANE_TEST_OPEN_LOG"] = r.openLog;
+  ProcessOptions o = r.Homeless();
   // Without HOME the password database's home is used: only when that is
   // unusable does the launcher end. Run under a user id with no entry.
   if (getuid() != 0) GTEST_SKIP() << "needs root to run under a user without a password entry";
@@ -59,6 +54,31 @@ TEST(Launcher, NoHomeAtAllTouchesNothing) {
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(ListTree(r.root.path()), before);
   EXPECT_TRUE(r.NothingOpened());
+}
+
+TEST(Launcher, PasswordEntryThatNamesTheRootTouchesNothing) {
+  // A system user whose home is "/" (as systemd's are) and no HOME: the
+  // data directory would land in /.local/share. The user comes from a
+  // password file bound over /etc/passwd in a mount namespace of its own.
+  if (getuid() != 0) GTEST_SKIP() << "needs root for a mount namespace and another user id";
+  LauncherRun r;
+  std::string exe = r.Install("Launcher");
+  WriteFile(r.root / "passwd", "root:x:0:0:root:/root:/bin/sh\nrooted:x:54330:54330::/:/bin/sh\n");
+  WriteFile(r.openLog, "", 0666);  // where an open would show, writable for that user
+  chmod(r.root.path().c_str(), 0755);
+  auto before = ListTree(r.root.path());
+  ProcessResult p = RunProcess(
+      {"unshare", "--mount", "sh", "-c",
+       "mount --make-rprivate / && mount --bind \"$1\" /etc/passwd && "
+       "exec setpriv --reuid=54330 --regid=54330 --clear-groups \"$2\"",
+       "sh", r.root / "passwd", exe},
+      r.Homeless());
+  if (p.status != 0 && p.err.find("unshare") != std::string::npos) GTEST_SKIP() << p.err;
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(p.err, "");
+  EXPECT_EQ(ListTree(r.root.path()), before);
+  EXPECT_FALSE(Exists("/.local/share/Launcher"));
+  EXPECT_FALSE(WaitFor([&] { return !ReadFile(r.openLog).empty(); }, std::chrono::milliseconds(300)));
 }
 
 TEST(Launcher, UsesTheConfigurationAndSendsTheLaunchReport) {

@@ -1,9 +1,16 @@
 #include "fs/paths.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
 
 #include "support/support.h"
 
@@ -116,6 +123,8 @@ TEST(DeleteDirectoryContents, LinksAreRemovedNeverFollowed) {
   mkdir((dir + "/sub").c_str(), 0755);
   ASSERT_EQ(symlink(outside.c_str(), (dir + "/sub/dirlink").c_str()), 0);
   ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), (dir + "/filelink").c_str()), 0);
+  // A hard link shares its mode with the file outside: it is only unlinked.
+  ASSERT_EQ(link((outside + "/keep.txt").c_str(), (dir + "/sub/hardlink").c_str()), 0);
 
   DeleteDirectoryContents(dir);
 
@@ -124,6 +133,46 @@ TEST(DeleteDirectoryContents, LinksAreRemovedNeverFollowed) {
   struct stat st;
   ASSERT_EQ(stat((outside + "/keep.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0444u) << "the link's target lost its read-only mode";
+}
+
+TEST(DeleteDirectoryContents, DirectorySwappedForALinkDuringTheWalkIsNotFollowed) {
+  // Once the walk has listed the directory and removed its first entry,
+  // each directory zK changes places with lK, a link to outside/K. A walk
+  // by path would descend through the link into outside/K.
+  TempDir t;
+  const std::string dir = t / "data";
+  std::vector<std::string> outsideTree;
+  for (int k = 0; k < 10; ++k) {
+    const std::string n = std::to_string(k);
+    WriteFile(t / ("outside/" + n + "/keep.txt"), "keep");
+    outsideTree.insert(outsideTree.end(), {n + "/", n + "/keep.txt"});
+    WriteFile(dir + "/z" + n + "/own.txt", "x");
+    ASSERT_EQ(symlink((t / ("outside/" + n)).c_str(), (dir + "/l" + n).c_str()), 0);
+  }
+  for (int i = 0; i < 2000; ++i) WriteFile(dir + "/f" + std::to_string(10000 + i), "x");
+  std::sort(outsideTree.begin(), outsideTree.end());
+
+  const int watch = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_DELETE), 0);
+  int swapped = 0;
+  std::thread swapper([&] {
+    pollfd p{watch, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;
+    for (int k = 0; k < 10; ++k) {
+      const std::string n = std::to_string(k);
+      if (renameat2(AT_FDCWD, (dir + "/z" + n).c_str(), AT_FDCWD, (dir + "/l" + n).c_str(), RENAME_EXCHANGE) == 0)
+        ++swapped;
+    }
+  });
+  DeleteDirectoryContents(dir);
+  swapper.join();
+  close(watch);
+
+  EXPECT_GT(swapped, 0) << "the walk was over before anything could be swapped";
+  EXPECT_EQ(ListTree(t / "outside"), outsideTree);
+  // A link listed as such that became a directory goes as well.
+  EXPECT_EQ(ListTree(dir), std::vector<std::string>{});
 }
 
 TEST(DeleteDirectoryContents, MissingOrEmptyPathDoesNothing) {

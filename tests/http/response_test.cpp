@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -258,6 +259,51 @@ INSTANTIATE_TEST_SUITE_P(
         RedirectCase{"http://srv:8080/dir/file", "x", RP_REDIRECT, "http://srv:8080/dir/x", "srv", 8080, "/dir/x"},
         // More steps up than directories cut into the scheme.
         RedirectCase{"http://srv/f", "../../x", RP_FAILED, "http:/x", "", 0, ""}));
+
+TEST(Redirect, FirstLocationAnywhereCountsAlsoInsideContentLocation) {
+  const struct {
+    const char* lines;
+    const char* object;
+  } cases[] = {
+      {"Content-Location: /content\r\nLocation: /moved\r\n", "/content"},
+      {"Location: /moved\r\nContent-Location: /content\r\n", "/moved"},
+  };
+  for (const auto& c : cases) {
+    CHttpDownload session;
+    session.m_strUrl = FROM;
+    ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject);
+    EXPECT_EQ(Parse(session, std::string("HTTP/1.1 302 Found\r\n") + c.lines).result, RP_REDIRECT) << c.lines;
+    EXPECT_EQ(session.m_strObject, c.object) << Printable(c.lines);
+  }
+}
+
+TEST(Redirect, TrailBytesOfADoubleByteLocaleAreNoSeparators) {
+  // In GBK, 0x81 0x5C is one character whose second byte is a backslash,
+  // and 0x81 0x41 one whose second byte is an 'A'.
+  testing_support::ScopedGbkLocale loc;
+  if (!loc.ok()) GTEST_SKIP() << loc.error();
+  ASSERT_EQ(MB_CUR_MAX, 2u);
+  const struct {
+    const char* location;
+    const char* url;
+    const char* object;
+  } cases[] = {
+      {"A\x81\x5C" "B\x81\x41\\c", "http://srv/dir/sub/a\x81\x5C" "b\x81\x41/c", "/dir/sub/a\x81\x5C" "b\x81\x41/c"},
+      {"\\top\x81\x5C\\x", FROM, "/top\x81\x5C/x"},
+      {"../\x81\x5C" "x", "http://srv/dir/\x81\x5C" "x", "/dir/\x81\x5C" "x"},
+      {"http://other/\x81\x5C" "a", "http://other/\x81\x5C" "a", "/\x81\x5C" "a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Printable(c.location));
+    CHttpDownload session;
+    session.m_strUrl = FROM;
+    ASSERT_TRUE(ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject));
+    Parsed p = Parse(session, std::string("HTTP/1.1 302 Found\r\nLocation: ") + c.location + "\r\n");
+    EXPECT_EQ(p.result, RP_REDIRECT);
+    EXPECT_EQ(Printable(session.m_strUrl), Printable(c.url));
+    EXPECT_EQ(Printable(session.m_strObject), Printable(c.object));
+  }
+}
 
 TEST(Redirect, WithoutLocationLeavesTheSession) {
   CHttpDownload session;

@@ -8,24 +8,7 @@
 
 using namespace platform;
 
-namespace {
-
-// Runs a block under a double-byte locale when the machine has one, so
-// that trail bytes equal to '\\' or 'A' can be seen not to count.
-class ScopedLocale {
- public:
-  explicit ScopedLocale(const char* name) : m_saved(std::setlocale(LC_ALL, nullptr)) {
-    m_ok = std::setlocale(LC_ALL, name) != nullptr;
-  }
-  ~ScopedLocale() { std::setlocale(LC_ALL, m_saved.c_str()); }
-  bool ok() const { return m_ok; }
-
- private:
-  std::string m_saved;
-  bool m_ok = false;
-};
-
-}  // namespace
+using testing_support::ScopedLocale;
 
 TEST(Text, FindAndReverseFindInUtf8) {
   ScopedLocale loc("C.UTF-8");
@@ -52,19 +35,33 @@ TEST(Text, InvalidSequenceCountsAsOneByte) {
 }
 
 TEST(Text, TrailByteIsNotASeparatorInDoubleByteLocale) {
-  // A GBK locale of our own, compiled for this test only.
-  testing_support::TempDir dir;
-  auto made = testing_support::RunProcess({"localedef", "-c", "-i", "zh_CN", "-f", "GBK", dir / "zh_CN.GBK"});
-  if (made.status != 0) GTEST_SKIP() << "localedef cannot make zh_CN.GBK here: " << made.err;
-  testing_support::ScopedEnv env;
-  env.Set("LOCPATH", dir.path());
-  ScopedLocale loc("zh_CN.GBK");
-  ASSERT_TRUE(loc.ok());
+  testing_support::ScopedGbkLocale loc;
+  if (!loc.ok()) GTEST_SKIP() << loc.error();
   ASSERT_EQ(MB_CUR_MAX, 2u);
   // 0x81 0x5C is one character whose trail byte is a backslash.
   const std::string s = "a\x81\x5C" "b";
   EXPECT_EQ(MbReverseFind(s, '\\'), npos);
   EXPECT_EQ(ToLower("\x81\x41" "A"), "\x81\x41" "a");
+}
+
+TEST(Text, EscapeControlsForTheTerminal) {
+  using namespace std::string_literals;
+  ScopedLocale loc("C.UTF-8");
+  ASSERT_TRUE(loc.ok());
+  struct Case { std::string in, out; };
+  const Case cases[] = {
+      {"dir/plain name.txt", "dir/plain name.txt"},
+      {"a\x1b]0;title\x07" "b\x1b[2J", "a\\x1b]0;title\\x07b\\x1b[2J"},
+      {"\t\r\n\x7f", "\\x09\\x0d\\x0a\\x7f"},
+      {"a\0b"s, "a\\x00b"},
+      {"\xE7\x82\xB9.txt", "\xE7\x82\xB9.txt"},    // a character of the locale
+      {"\xC2\x9B" "1m", "\\xc2\\x9b1m"},           // U+009B, the C1 control sequence introducer
+      {"\x9B" "1m\xFF", "\\x9b1m\\xff"},           // bytes that are no character
+      {"x\xE7\x82", "x\\xe7\\x82"},                // cut short at the end
+      {"back\\slash", "back\\slash"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EscapeControls(c.in), c.out) << c.out;
 }
 
 TEST(Text, LowerTouchesAsciiLettersOnly) {

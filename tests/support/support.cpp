@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -106,6 +107,25 @@ ScopedEnv::~ScopedEnv() {
     else unsetenv(name.c_str());
   }
 }
+
+ScopedLocale::ScopedLocale(const char* name) : m_saved(std::setlocale(LC_ALL, nullptr)) {
+  m_bOk = std::setlocale(LC_ALL, name) != nullptr;
+}
+
+ScopedLocale::~ScopedLocale() { std::setlocale(LC_ALL, m_saved.c_str()); }
+
+ScopedGbkLocale::ScopedGbkLocale() {
+  ProcessResult made = RunProcess({"localedef", "-c", "-i", "zh_CN", "-f", "GBK", m_dir / "zh_CN.GBK"});
+  if (made.status != 0) {
+    m_strError = "localedef cannot make zh_CN.GBK here: " + made.err;
+    return;
+  }
+  m_env.Set("LOCPATH", m_dir.path());
+  m_pLocale = std::make_unique<ScopedLocale>("zh_CN.GBK");
+  if (!m_pLocale->ok()) m_strError = "zh_CN.GBK was made but cannot be set";
+}
+
+ScopedGbkLocale::~ScopedGbkLocale() = default;
 
 namespace {
 

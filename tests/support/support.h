@@ -49,6 +49,39 @@ class ScopedEnv {
   std::map<std::string, std::optional<std::string>> m_saved;
 };
 
+// Runs one scope under the locale name (LC_ALL) and returns to the old one.
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const char* name);
+  ~ScopedLocale();
+  ScopedLocale(const ScopedLocale&) = delete;
+  ScopedLocale& operator=(const ScopedLocale&) = delete;
+  bool ok() const { return m_bOk; }
+
+ private:
+  std::string m_saved;
+  bool m_bOk = false;
+};
+
+// A double-byte locale for one scope: zh_CN.GBK compiled into a directory
+// of its own (LOCPATH), where a trail byte can be 0x5C ('\\'). ok() is false,
+// with the reason in error(), when the machine cannot make it.
+class ScopedGbkLocale {
+ public:
+  ScopedGbkLocale();
+  ~ScopedGbkLocale();
+  ScopedGbkLocale(const ScopedGbkLocale&) = delete;
+  ScopedGbkLocale& operator=(const ScopedGbkLocale&) = delete;
+  bool ok() const { return m_pLocale && m_pLocale->ok(); }
+  const std::string& error() const { return m_strError; }
+
+ private:
+  TempDir m_dir;
+  ScopedEnv m_env;
+  std::unique_ptr<ScopedLocale> m_pLocale;
+  std::string m_strError;
+};
+
 struct ProcessResult {
   int status = -1;        // exit status, or 128 + signal
   bool timedOut = false;  // killed after the limit

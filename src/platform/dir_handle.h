@@ -1,0 +1,31 @@
+// Directories held open, so that entries are made relative to them: a name
+// inside one is never resolved through a symbolic link, and a deep tree
+// costs no walk from the root for each file.
+#pragma once
+
+#include <string>
+
+#include "platform/file.h"
+
+namespace platform {
+
+using DirHandle = int;
+constexpr DirHandle kNoDir = -1;
+
+// The directory at path (links in path are followed: the caller chose it).
+DirHandle OpenDirectory(const std::string& path);
+
+enum class SubdirResult { kOpened, kLink, kFailed };
+
+// Makes the directory name inside parent when it is missing (mode 0777 less
+// the umask) and opens it; never through a link (kLink when one is there).
+SubdirResult MakeAndOpenSubdirectory(DirHandle parent, const std::string& name, DirHandle& dir);
+
+// Creates the regular file name inside dir for writing, with mode less the
+// umask, in place of whatever non-directory is there: an earlier file, one
+// without write permission too, or a link, which is removed, not followed.
+FileHandle CreateFileReplacingAt(DirHandle dir, const std::string& name, unsigned mode);
+
+void CloseDirectory(DirHandle dir);
+
+}  // namespace platform
