@@ -516,6 +516,7 @@ TEST(TolvaneFetchSignals, CtrlCStopsIt) {
     EXPECT_LT(loopback::MillisecondsSince(t0), 3000) << c.name;
     const std::string err = ReadFile(t / "err");
     EXPECT_EQ(Field(err, "result"), "2 (stopped)") << c.name << err;
+    EXPECT_EQ(Field(err, "broken transfers"), "0") << c.name;
     EXPECT_NE(err.find(": stopped\n"), std::string::npos) << c.name << err;
     EXPECT_FALSE(Exists(t / "f")) << c.name;
     // The temporary file of a stopped download stays, under its seed's name.
