@@ -6,7 +6,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
+#include <string_view>
 #include <string>
 #include <vector>
 
