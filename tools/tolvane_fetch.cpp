@@ -6,8 +6,8 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/download.h"
