@@ -267,6 +267,8 @@ TEST(SockRecv, KeepsItsLimitOnADescriptorThatBlocks) {
   std::thread late([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     loopback::SendAll(c.peer, "late");
+    // Whatever happens, no receive after this one waits for ever.
+    shutdown(c.peer, SHUT_WR);
   });
   char buffer[8] = {};
   const Clock::time_point start = Clock::now();
