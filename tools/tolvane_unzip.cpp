@@ -1,8 +1,6 @@
 // tolvane-unzip ZIP DIR   unpacks ZIP into DIR (exit 0: every item written; 1: not)
 // tolvane-unzip -l ZIP    lists the items
 // Exit status 64 for a usage error.
-#include <unistd.h>
-
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "archive/zip_extract.h"
 #include "archive/zip_item.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/text.h"
 
 namespace {
@@ -85,7 +84,7 @@ int List(const char* zip) {
 // moment; reports a failing item in any case.
 class Progress : public ZipExtractNotice {
  public:
-  Progress() : m_bTerminal(isatty(STDERR_FILENO) == 1), m_start(std::chrono::steady_clock::now()) {}
+  Progress() : m_bTerminal(platform::StandardErrorIsTerminal()), m_start(std::chrono::steady_clock::now()) {}
 
   void OnItem(std::int32_t nCount, const ZipItem& item, std::uint32_t nResult) override {
     m_bSawItem = true;

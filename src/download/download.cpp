@@ -116,6 +116,12 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
       }
       const std::int32_t n = RecvBufferReadBlock(m_pRecvBuffer, block, m_nReceiveTimeout);
       if (n <= 0) {
+        // A stop that came during the wait (Ctrl-C ends it early) is no
+        // broken transfer, nor a reason to give up as failed.
+        if (m_bStop) {
+          platform::CloseFile(file);
+          return HD_STOPPED;
+        }
         ++m_nBrokenCount;
         break;
       }

@@ -82,7 +82,13 @@ std::int32_t RecvBufferReadLine(RecvBuffer* p, char* pszLine, std::int32_t& nSta
 }
 
 std::int32_t RecvBufferReadBlock(RecvBuffer* p, char* pBlock, std::int32_t nTimeoutMs) {
-  if (p == nullptr || !HasByte(p, nTimeoutMs)) return 0;
+  if (p == nullptr) return 0;
+  if (p->nCount == 0) {
+    // Through an empty ring the bytes would only be copied once more: they
+    // go straight into the block, as many as one fill would take.
+    const std::int32_t n = SockRecv(p->hSocket, pBlock, std::min(p->nCapacity, RECV_BUFFER_SIZE), nTimeoutMs);
+    return n > 0 ? n : 0;
+  }
   const std::int32_t m = std::min(p->nCount, RECV_BUFFER_SIZE);
   const std::int32_t first = std::min(m, p->nCapacity - p->nReadPos);
   std::memcpy(pBlock, p->pData + p->nReadPos, static_cast<std::size_t>(first));

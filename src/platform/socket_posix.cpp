@@ -98,10 +98,14 @@ std::int32_t SocketReceive(SocketHandle s, char* pFirst, std::int32_t nFirst, ch
     errno = EINVAL;
     return -1;
   }
-  if (nSecond == 0) return static_cast<std::int32_t>(recv(s, pFirst, static_cast<std::size_t>(nFirst), 0));
+  // MSG_DONTWAIT: never waits, even on a descriptor that blocks.
+  if (nSecond == 0) return static_cast<std::int32_t>(recv(s, pFirst, static_cast<std::size_t>(nFirst), MSG_DONTWAIT));
   iovec parts[2] = {{pFirst, static_cast<std::size_t>(nFirst)},
                     {pSecond, static_cast<std::size_t>(nSecond)}};
-  return static_cast<std::int32_t>(readv(s, parts, 2));
+  msghdr message{};
+  message.msg_iov = parts;
+  message.msg_iovlen = 2;
+  return static_cast<std::int32_t>(recvmsg(s, &message, MSG_DONTWAIT));
 }
 
 void SocketShutdown(SocketHandle s, ShutdownHow how) {

@@ -315,6 +315,35 @@ TEST(DownloadFile, StopDuringTheBody) {
   EXPECT_LT(ReadFile(dir / "f.down").size(), body.size());
 }
 
+TEST(DownloadFile, StopWhileTheBodyStallsIsNoBrokenTransfer) {
+  // The last connection stalls after its first bytes; the stop comes while
+  // the download waits for more. Before it, `cuts` connections break off.
+  for (int cuts : {0, HD_MAX_BROKEN_ATTEMPTS}) {
+    const std::string answer = Ok(Body(100000));
+    std::atomic<bool> stalled{false};
+    ScriptedServer server([&](int fd, int index) {
+      loopback::ReadRequestHeader(fd);
+      loopback::SendAll(fd, answer.substr(0, 30000));
+      if (index < cuts) return;
+      stalled = true;
+      loopback::ReadToEnd(fd, 5000);
+    });
+    TempDir dir;
+    Download d;
+    d.session.m_nReceiveTimeout = 500;
+    std::thread stopper([&] {
+      if (testing_support::WaitFor([&] { return stalled.load(); })) d.session.m_bStop = TRUE;
+    });
+    const std::int32_t result = d.session.DownloadFile(
+        ("http://127.0.0.1:" + std::to_string(server.port()) + "/f").c_str(), (dir / "f").c_str());
+    stopper.join();
+    EXPECT_EQ(result, HD_STOPPED) << cuts;
+    EXPECT_EQ(d.session.m_nBrokenCount, cuts) << cuts;
+    EXPECT_EQ(server.connections(), cuts + 1) << cuts;
+    EXPECT_FALSE(Exists(dir / "f")) << cuts;
+  }
+}
+
 TEST(DownloadFile, GivesWayToADownloadThatJustPlacedTheFile) {
   // The test plays the other download: it holds the file's mutex while the
   // target appears, and lets go once this download waits for it.

@@ -258,6 +258,28 @@ TEST(SockRecv, TakesAtMostTheCapacityAndTimesOutWithinTheLimit) {
   loopback::CloseConnection(c);
 }
 
+TEST(SockRecv, KeepsItsLimitOnADescriptorThatBlocks) {
+  // The receive is tried before the wait: it must not sit in the kernel
+  // until the data comes when the descriptor was handed over blocking.
+  Listener listener;
+  Connection c = loopback::Connect(listener);
+  ASSERT_EQ(fcntl(c.ours, F_SETFL, fcntl(c.ours, F_GETFL) & ~O_NONBLOCK), 0);
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    loopback::SendAll(c.peer, "late");
+    // Whatever happens, no receive after this one waits for ever.
+    shutdown(c.peer, SHUT_WR);
+  });
+  char buffer[8] = {};
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(SockRecv(c.ours, buffer, sizeof buffer, 200), -1);
+  EXPECT_LT(MillisecondsSince(start), 1000);
+  late.join();
+  EXPECT_EQ(SockRecv(c.ours, buffer, sizeof buffer, 2000), 4);
+  EXPECT_EQ(std::string(buffer, 4), "late");
+  loopback::CloseConnection(c);
+}
+
 TEST(SockOperations, NoSocketFailsAtOnceEvenWithoutALimit) {
   char buffer[4];
   const Clock::time_point start = Clock::now();
