@@ -49,26 +49,6 @@ void StopDownload() {
   if (session != nullptr) session->m_bStop = TRUE;
 }
 
-// The server's texts reach a terminal: no control byte gets through as such.
-std::string Printable(std::string_view s, bool asciiOnly) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7F || (asciiOnly && c >= 0x80)) {
-      out += platform::Format("\\x%02x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-bool HasControlByte(std::string_view s) {
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
-}
-
 std::string Size(double bytes) {
   static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB"};
   int unit = 0;
@@ -107,7 +87,7 @@ class ProgressBar : public INotifyReceiver {
     const std::uint64_t done = total != 0 && p.nDownloaded > total ? total : p.nDownloaded;
     const int percent = total != 0 ? static_cast<int>(done * 100 / total) : 0;
     const int filled = total != 0 ? static_cast<int>(done * width / total) : 0;
-    std::string line = platform::Format("%s [%s%s] %3d %%  %s / %s", Printable(p.strFileName, false).c_str(),
+    std::string line = platform::Format("%s [%s%s] %3d %%  %s / %s", platform::EscapeControls(p.strFileName).c_str(),
                                         std::string(filled, '#').c_str(), std::string(width - filled, ' ').c_str(),
                                         percent, Size(static_cast<double>(done)).c_str(),
                                         Size(static_cast<double>(total)).c_str());
@@ -151,7 +131,7 @@ std::string Outcome(const CHttpDownload& s, std::int32_t result) {
   const std::string status = h.substr(0, h.find("\r\n"));
   const std::size_t code = status.find(' ');
   if (code == std::string::npos || status.compare(code + 1, 1, "2") != 0) {
-    return "failed (" + Printable(status, true) + ")";
+    return "failed (" + platform::EscapeControls(status) + ")";
   }
   if (s.m_nContentLength == 0) return "failed (no length announced, or 0)";
   return "failed (the transfer broke off, or the file could not be written or put in place)";
@@ -172,7 +152,7 @@ void PrintState(const CHttpDownload& s, std::int32_t result) {
                "broken transfers: %d\n"
                "last modified:    %s\n"
                "response header:  %d bytes\n",
-               result, ResultName(result), Printable(s.m_strUrl, false).c_str(), s.m_strFilePath.c_str(),
+               result, ResultName(result), platform::EscapeControls(s.m_strUrl).c_str(), s.m_strFilePath.c_str(),
                s.m_nContentLength, s.m_nReceived, s.m_nDownloaded, s.m_nTotalSize, s.m_nRetryCount, s.m_nBrokenCount,
                modified.c_str(), s.m_nHeaderLength);
   std::size_t pos = 0;
@@ -180,7 +160,7 @@ void PrintState(const CHttpDownload& s, std::int32_t result) {
   while (pos < h.size()) {
     std::size_t end = h.find("\r\n", pos);
     if (end == std::string::npos) end = h.size();
-    std::fprintf(stderr, "  %s\n", Printable(std::string_view(h).substr(pos, end - pos), true).c_str());
+    std::fprintf(stderr, "  %s\n", platform::EscapeControls(std::string_view(h).substr(pos, end - pos)).c_str());
     pos = end + 2;
   }
 }
@@ -222,7 +202,7 @@ bool ParseProxy(const std::string& text, CHttpDownload& s) {
   long long port = 0;
   if (colon == std::string::npos || colon == 0 || !ParseNumber(rest.substr(colon + 1), 1, 65535, port)) return false;
   s.m_strProxyHost = rest.substr(0, colon);
-  if (HasControlByte(s.m_strProxyHost) || s.m_strProxyHost.find_first_of("/@ ") != std::string::npos) return false;
+  if (platform::HasControlByte(s.m_strProxyHost) || s.m_strProxyHost.find_first_of("/@ ") != std::string::npos) return false;
   s.m_nProxyPort = static_cast<std::uint16_t>(port);
   return true;
 }
@@ -281,15 +261,15 @@ int ParseCommandLine(int argc, char** argv, CHttpDownload& s, Options& o) {
                                           "--retry-delay", "--user-agent", "--referer", "--seed", "--mutex-prefix"};
     bool known = false;
     for (const char* name : kValued) known = known || arg == name;
-    if (!known) return UsageError("unknown option " + Printable(arg, false));
+    if (!known) return UsageError("unknown option " + platform::EscapeControls(arg));
     if (!hasValue) {
-      if (i + 1 >= argc) return UsageError(Printable(arg, false) + " needs a value");
+      if (i + 1 >= argc) return UsageError(platform::EscapeControls(arg) + " needs a value");
       value = argv[++i];
     }
     long long n = 0;
     // Credentials are not echoed.
     const bool secret = arg == "--proxy-user" || arg == "--user";
-    const std::string bad = "bad value for " + arg + (secret ? std::string() : ": " + Printable(value, false));
+    const std::string bad = "bad value for " + arg + (secret ? std::string() : ": " + platform::EscapeControls(value));
     if (arg == "--proxy") {
       if (!ParseProxy(value, s)) return UsageError(bad + " (KIND://HOST:PORT)");
     } else if (arg == "--proxy-user") {
@@ -315,7 +295,7 @@ int ParseCommandLine(int argc, char** argv, CHttpDownload& s, Options& o) {
       s.m_nRetryDelay = static_cast<std::uint32_t>(n);
     } else if (arg == "--user-agent" || arg == "--referer") {
       // A line break would end the header line and start one of the caller's making.
-      if (HasControlByte(value)) return UsageError(bad + " (control characters)");
+      if (platform::HasControlByte(value)) return UsageError(bad + " (control characters)");
       (arg == "--user-agent" ? s.m_strUserAgent : s.m_strReferer) = value;
     } else if (arg == "--seed") {
       if (!ParseNumber(value, kInt32Min, kInt32Max, n)) return UsageError(bad);
@@ -326,7 +306,7 @@ int ParseCommandLine(int argc, char** argv, CHttpDownload& s, Options& o) {
   }
   if (o.operands.size() != 2) return UsageError("URL and FILE expected");
   // The URL goes into the request line as it stands (after trimming).
-  if (HasControlByte(platform::Trim(o.operands[0]))) return UsageError("control characters in the URL");
+  if (platform::HasControlByte(platform::Trim(o.operands[0]))) return UsageError("control characters in the URL");
   return 0;
 }
 
@@ -357,7 +337,7 @@ int main(int argc, char** argv) {
 
   if (options.bVerbose) PrintState(session, result);
   if (result != HD_OK && !options.bQuiet) {
-    std::fprintf(stderr, "tolvane-fetch: %s: %s\n", Printable(platform::Trim(options.operands[0]), false).c_str(),
+    std::fprintf(stderr, "tolvane-fetch: %s: %s\n", platform::EscapeControls(platform::Trim(options.operands[0])).c_str(),
                  Outcome(session, result).c_str());
   }
   return result;

@@ -30,18 +30,11 @@ bool HeaderValue(std::string_view header, std::string_view name, std::string& va
   return true;
 }
 
-bool HasControlByte(std::string_view s) {
-  return std::any_of(s.begin(), s.end(), [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b < 0x20 || b == 0x7F;
-  });
-}
-
 // Rewrites the session's URL members for the redirect target.
 std::int32_t FollowRedirect(CHttpDownload& session, std::string target) {
   // A CR or LF would write header lines of the server's choosing into the
   // next request, which may carry credentials for a proxy.
-  if (HasControlByte(target)) return RP_FAILED;
+  if (platform::HasControlByte(target)) return RP_FAILED;
   session.m_strReferer = session.m_strUrl;
   if (platform::MbFind(target, "http://") != npos) {
     session.m_strUrl = target;

@@ -39,6 +39,9 @@ std::string ToLower(std::string_view s);
 // written as \xNN, everything else as it is.
 std::string EscapeControls(std::string_view s);
 
+// True when s holds a C0 control byte or DEL.
+bool HasControlByte(std::string_view s);
+
 // snprintf into a string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 

@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
@@ -17,6 +18,13 @@ std::size_t MbCharLength(std::string_view s, std::size_t pos) {
   // (size_t)-1 invalid, (size_t)-2 cut short, 0 for a NUL byte: one byte each.
   if (n == 0 || n > s.size() - pos) return 1;
   return n;
+}
+
+bool HasControlByte(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
 }
 
 std::string EscapeControls(std::string_view s) {
