@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -16,19 +15,13 @@
 
 using testing_support::ListTree;
 using testing_support::NginxPeer;
+using testing_support::RandomBytes;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WaitFor;
 using testing_support::WriteFile;
 
 namespace {
-
-std::string RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(random() & 0xFF);
-  return s;
-}
 
 struct Download {
   CHttpDownload session;

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -29,6 +28,7 @@ using testing_support::ListTree;
 using testing_support::MicrosocksPeer;
 using testing_support::NginxPeer;
 using testing_support::ProcessResult;
+using testing_support::RandomBytes;
 using testing_support::ReadFile;
 using testing_support::RunProcess;
 using testing_support::TempDir;
@@ -40,13 +40,6 @@ using namespace std::chrono_literals;
 extern char** environ;
 
 namespace {
-
-std::string RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(random() & 0xFF);
-  return s;
-}
 
 ProcessResult Fetch(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {TOLVANE_FETCH_BIN};

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -279,6 +280,13 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   else if (WIFSIGNALED(wstatus)) result.status = 128 + WTERMSIG(wstatus);
   return result;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(random() & 0xFF);
+  return s;
 }
 
 std::uint16_t UnusedLoopbackPort() {

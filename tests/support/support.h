@@ -100,6 +100,9 @@ struct ProcessOptions {
 // and waits for it, at most options.timeout, after which it is killed.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+// n bytes of a pseudo-random sequence fixed by seed.
+std::string RandomBytes(std::size_t n, unsigned seed);
+
 // A port of 127.0.0.1 on which nothing listens (bound once, then released).
 std::uint16_t UnusedLoopbackPort();
 
