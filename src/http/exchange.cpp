@@ -67,7 +67,7 @@ std::int32_t ReadResponseHeader(RecvBuffer* ring, std::string& header, std::int3
     // A piece is never the empty line, even when it starts with a zero byte.
     if (line[0] == '\0' && state == 0 && !afterPiece) return HX_OK;
     // A piece that ended in the CR of the line's own CRLF.
-    if (line[0] == '\0' && state == 0 && header.back() == '\r') header.pop_back();
+    if (line[0] == '\0' && state == 0 && !header.empty() && header.back() == '\r') header.pop_back();
     header += line;
     if (state == 0) header += "\r\n";
     afterPiece = state == 1;
