@@ -36,6 +36,39 @@ std::string FileNameOfObject(const std::string& object) {
   return object.substr(sep + 1);
 }
 
+void Notify(const CHttpDownload& s, std::int32_t event) {
+  if (!s.m_bNotify || s.m_hNotifyWnd == nullptr) return;
+  const DownloadProgress progress{event, s.m_nTotalSize, s.m_nDownloaded, s.m_strFileName};
+  s.m_hNotifyWnd->OnNotify(s.m_nNotifyMsg, HD_NOTIFY_WPARAM, progress);
+}
+
+enum class BodyEnd { kWhole, kBroken, kStopped };
+
+// Copies the body block by block from the connection into file, each block
+// written before the next is read.
+BodyEnd ReceiveBody(CHttpDownload& s, platform::FileHandle file) {
+  s.m_nReceived = 0;
+  char block[RECV_BUFFER_SIZE];
+  for (;;) {
+    if (s.m_bStop) return BodyEnd::kStopped;
+    const std::int32_t n = RecvBufferReadBlock(s.m_pRecvBuffer, block, s.m_nReceiveTimeout);
+    if (n <= 0) {
+      // A stop that came during the wait (Ctrl-C ends it early) is no
+      // broken transfer, nor a reason to give up as failed.
+      if (s.m_bStop) return BodyEnd::kStopped;
+      ++s.m_nBrokenCount;
+      return BodyEnd::kBroken;
+    }
+    // What a faulty server sends past the announced length is not the resource.
+    const std::uint32_t take = std::min(static_cast<std::uint32_t>(n), s.m_nContentLength - s.m_nReceived);
+    if (!platform::WriteFileAll(file, block, take)) return BodyEnd::kBroken;
+    s.m_nReceived += take;
+    s.m_nDownloaded += take;
+    Notify(s, 3);
+    if (s.m_nReceived >= s.m_nContentLength) return BodyEnd::kWhole;
+  }
+}
+
 std::string FileNameOfPath(const std::string& path) {
   const std::size_t sep = platform::MbReverseFind(path, '/');
   return sep == platform::npos ? path : path.substr(sep + 1);
@@ -66,11 +99,6 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
 
   bool firstNotice = true;
   int brokenAttempts = 0;
-  auto notify = [this](std::int32_t event) {
-    if (!m_bNotify || m_hNotifyWnd == nullptr) return;
-    const DownloadProgress progress{event, m_nTotalSize, m_nDownloaded, m_strFileName};
-    m_hNotifyWnd->OnNotify(m_nNotifyMsg, HD_NOTIFY_WPARAM, progress);
-  };
 
   for (;;) {
     switch (HttpExchange(*this)) {
@@ -100,44 +128,15 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
     if (file == platform::kNoFile) return HD_FAILED;
     m_strFileName = FileNameOfObject(m_strObject);
     if (firstNotice && m_bNotify) {
-      notify(2);
-      notify(1);
-      notify(3);
+      Notify(*this, 2);
+      Notify(*this, 1);
+      Notify(*this, 3);
       firstNotice = false;
     }
-
-    m_nReceived = 0;
-    bool whole = false;
-    char block[RECV_BUFFER_SIZE];
-    for (;;) {
-      if (m_bStop) {
-        platform::CloseFile(file);
-        return HD_STOPPED;
-      }
-      const std::int32_t n = RecvBufferReadBlock(m_pRecvBuffer, block, m_nReceiveTimeout);
-      if (n <= 0) {
-        // A stop that came during the wait (Ctrl-C ends it early) is no
-        // broken transfer, nor a reason to give up as failed.
-        if (m_bStop) {
-          platform::CloseFile(file);
-          return HD_STOPPED;
-        }
-        ++m_nBrokenCount;
-        break;
-      }
-      // What a faulty server sends past the announced length is not the resource.
-      const std::uint32_t take = std::min(static_cast<std::uint32_t>(n), m_nContentLength - m_nReceived);
-      if (!platform::WriteFileAll(file, block, take)) break;
-      m_nReceived += take;
-      m_nDownloaded += take;
-      notify(3);
-      if (m_nReceived >= m_nContentLength) {
-        whole = true;
-        break;
-      }
-    }
+    const BodyEnd end = ReceiveBody(*this, file);
     platform::CloseFile(file);
-    if (whole) break;
+    if (end == BodyEnd::kStopped) return HD_STOPPED;
+    if (end == BodyEnd::kWhole) break;
     // Broken off, or the disk refused the block: a new attempt, a bounded number of times.
     if (++brokenAttempts > HD_MAX_BROKEN_ATTEMPTS) return HD_FAILED;
   }

@@ -19,18 +19,16 @@ std::int32_t HandshakeResult(std::int32_t outcome) {
 
 // Connects the session's socket to the server, or to it through the proxy.
 std::int32_t Connect(CHttpDownload& session) {
-  const BOOL inThread = TRUE;
   switch (session.m_nProxyType) {
     case PROXY_DIRECT:
-      return SockConnectHost(session.m_hSocket, session.m_strHost.c_str(), session.m_nPort,
-                             session.m_nConnectTimeout, inThread) == 0
+    case PROXY_HTTP: {
+      const bool viaProxy = session.m_nProxyType == PROXY_HTTP;
+      const std::string& host = viaProxy ? session.m_strProxyHost : session.m_strHost;
+      const std::uint16_t port = viaProxy ? session.m_nProxyPort : session.m_nPort;
+      return SockConnectHost(session.m_hSocket, host.c_str(), port, session.m_nConnectTimeout, TRUE) == 0
                  ? HX_OK
                  : HX_TRANSIENT;
-    case PROXY_HTTP:
-      return SockConnectHost(session.m_hSocket, session.m_strProxyHost.c_str(), session.m_nProxyPort,
-                             session.m_nConnectTimeout, inThread) == 0
-                 ? HX_OK
-                 : HX_TRANSIENT;
+    }
     case PROXY_SOCKS4:
     case PROXY_SOCKS4A:
     case PROXY_SOCKS5: {
@@ -65,9 +63,11 @@ std::int32_t ReadResponseHeader(RecvBuffer* ring, std::string& header, std::int3
     std::int32_t state = 0;
     if (RecvBufferReadLine(ring, line, state, nTimeoutMs) == -1) return HX_TRANSIENT;
     // A piece is never the empty line, even when it starts with a zero byte.
-    if (line[0] == '\0' && state == 0 && !afterPiece) return HX_OK;
-    // A piece that ended in the CR of the line's own CRLF.
-    if (line[0] == '\0' && state == 0 && !header.empty() && header.back() == '\r') header.pop_back();
+    if (line[0] == '\0' && state == 0) {
+      if (!afterPiece) return HX_OK;
+      // The piece ended in the CR of its line's own CRLF.
+      if (!header.empty() && header.back() == '\r') header.pop_back();
+    }
     header += line;
     if (state == 0) header += "\r\n";
     afterPiece = state == 1;

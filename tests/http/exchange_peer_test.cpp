@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "http/exchange.h"
 #include "http/session.h"
@@ -65,6 +66,23 @@ std::int32_t Fetch(const std::string& url, const Proxy& proxy, std::string& body
   return rc;
 }
 
+struct Case {
+  const char* name;
+  Proxy proxy;
+  std::int32_t result;
+};
+
+// Each case fetches the site's file; a success must bring it whole.
+void ExpectFetches(const Site& site, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    std::string body;
+    EXPECT_EQ(Fetch(site.nginx.Url("/pkg/file.bin"), c.proxy, body), c.result) << c.name;
+    if (c.result == HX_OK) {
+      EXPECT_TRUE(body == site.file) << c.name;
+    }
+  }
+}
+
 }  // namespace
 
 TEST(ExchangePeers, DirectAndThroughTinyproxy) {
@@ -72,24 +90,13 @@ TEST(ExchangePeers, DirectAndThroughTinyproxy) {
   TinyproxyPeer open;
   TinyproxyPeer guarded("fetcher", "s3cret.pw");
   const Proxy direct{PROXY_DIRECT, 0, "", ""};
-  const struct {
-    const char* name;
-    Proxy proxy;
-    std::int32_t result;
-  } cases[] = {
+  ExpectFetches(site, {
       {"direct", direct, HX_OK},
       {"http proxy", {PROXY_HTTP, open.port(), "", ""}, HX_OK},
       {"http proxy with credentials", {PROXY_HTTP, guarded.port(), "fetcher", "s3cret.pw"}, HX_OK},
       {"http proxy, credentials missing", {PROXY_HTTP, guarded.port(), "", ""}, HX_FAILED},
       {"http proxy, wrong password", {PROXY_HTTP, guarded.port(), "fetcher", "wrong"}, HX_FAILED},
-  };
-  for (const auto& c : cases) {
-    std::string body;
-    EXPECT_EQ(Fetch(site.nginx.Url("/pkg/file.bin"), c.proxy, body), c.result) << c.name;
-    if (c.result == HX_OK) {
-      EXPECT_TRUE(body == site.file) << c.name;
-    }
-  }
+  });
   // nginx answers a directory without its '/' with an absolute redirect.
   for (const Proxy& p : {direct, Proxy{PROXY_HTTP, open.port(), "", ""}}) {
     std::string body;
@@ -105,25 +112,14 @@ TEST(ExchangePeers, ThroughDante) {
   Site site;
   DantePeer open;
   DantePeer guarded(DantePeer::Auth::kUserName);
-  const struct {
-    const char* name;
-    Proxy proxy;
-    std::int32_t result;
-  } cases[] = {
+  ExpectFetches(site, {
       {"socks4", {PROXY_SOCKS4, open.port(), "", ""}, HX_OK},
       {"socks4a to an address", {PROXY_SOCKS4A, open.port(), "", ""}, HX_OK},
       {"socks5", {PROXY_SOCKS5, open.port(), "", ""}, HX_OK},
       {"socks5 with a user", {PROXY_SOCKS5, guarded.port(), guarded.user(), guarded.password()}, HX_OK},
       {"socks5 with a wrong password", {PROXY_SOCKS5, guarded.port(), guarded.user(), "wrong"}, HX_TRANSIENT},
       {"socks5 without the user it wants", {PROXY_SOCKS5, guarded.port(), "", ""}, HX_TRANSIENT},
-  };
-  for (const auto& c : cases) {
-    std::string body;
-    EXPECT_EQ(Fetch(site.nginx.Url("/pkg/file.bin"), c.proxy, body), c.result) << c.name;
-    if (c.result == HX_OK) {
-      EXPECT_TRUE(body == site.file) << c.name;
-    }
-  }
+  });
 }
 
 TEST(ExchangePeers, ThroughMicrosocks) {
