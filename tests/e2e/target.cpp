@@ -1,11 +1,17 @@
 #include "target.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+
+extern char** environ;
 
 namespace e2e {
 
@@ -34,6 +40,64 @@ Target::Target() : m_strWine(Environment("TOLVANE_E2E_WINE")), m_strPrefix(Envir
   if (!wine()) m_strPrefix.clear();
 }
 
+Target::~Target() {
+  if (m_nKeeperPid < 0) return;
+  close(m_nKeeperInput);
+  int status = 0;
+  if (!testing_support::WaitFor([&] { return waitpid(m_nKeeperPid, &status, WNOHANG) == m_nKeeperPid; },
+                                std::chrono::seconds(5))) {
+    kill(m_nKeeperPid, SIGKILL);
+    waitpid(m_nKeeperPid, &status, 0);
+  }
+}
+
+namespace {
+
+// Starts wine-run with args, its standard input from fd (or /dev/null when
+// -1) and its output on /dev/null; -1 when it cannot.
+pid_t SpawnQuiet(const std::string& wine, std::vector<const char*> args, int input) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, 0);
+  else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  args.insert(args.begin(), wine.c_str());
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, const_cast<char* const*>(args.data()), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+}  // namespace
+
+// Wine starts its own processes (services.exe, explorer.exe, ...) with the
+// first program of a session, and they inherit that program's standard
+// streams: a test's pipes would stay open until the session ends, half a
+// minute later. Programs of ours with their output on /dev/null start them
+// instead, and one of them keeps the session up while this driver runs.
+void Target::KeepWineUp() const {
+  int input[2];
+  if (pipe2(input, O_CLOEXEC) != 0) return;
+  m_nKeeperPid = SpawnQuiet(m_strWine, {"cmd.exe"}, input[0]);
+  close(input[0]);
+  if (m_nKeeperPid < 0) {
+    close(input[1]);
+    return;
+  }
+  m_nKeeperInput = input[1];
+  // Whichever of the two comes first starts the session; this one ends
+  // when it is up.
+  const pid_t first = SpawnQuiet(m_strWine, {"cmd.exe", "/c", "exit"}, -1);
+  int status = 0;
+  if (first > 0 && !testing_support::WaitFor([&] { return waitpid(first, &status, WNOHANG) == first; },
+                                             std::chrono::seconds(60))) {
+    kill(first, SIGKILL);
+    waitpid(first, &status, 0);
+  }
+}
+
 const Target& Target::Current() {
   static const Target target;
   return target;
@@ -56,6 +120,7 @@ std::vector<std::string> Target::Command(const std::string& exe, const std::vect
 
 testing_support::ProcessResult Target::Run(const std::string& exe, const std::vector<std::string>& args,
                                            const testing_support::ProcessOptions& options) const {
+  if (wine()) std::call_once(m_keeperStarted, [this] { KeepWineUp(); });
   testing_support::ProcessResult r = testing_support::RunProcess(Command(exe, args), options);
   if (wine()) {
     r.out = LinuxLineEnds(r.out);

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,8 +57,18 @@ class Target {
 
  private:
   Target();
+  ~Target();
+  Target(const Target&) = delete;
+  Target& operator=(const Target&) = delete;
+  void KeepWineUp() const;
+
   std::string m_strWine;
   std::string m_strPrefix;
+  // A Windows program that runs as long as this driver does (it reads its
+  // standard input, a pipe of ours, until we close it).
+  mutable std::once_flag m_keeperStarted;
+  mutable int m_nKeeperPid = -1;
+  mutable int m_nKeeperInput = -1;
 };
 
 // A user of the program's own for one test: an empty local application data
