@@ -1,39 +1,42 @@
 #include "loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
+#include "loopback_backend.h"
+
 namespace loopback {
 
+namespace {
+
+// Dotted text of an address in 127.0.0.0/8 only, in network byte order.
+std::uint32_t LoopbackAddress(const char* text) {
+  unsigned a, b, c, d;
+  char rest;
+  if (std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &rest) != 4 || a != 127 || b > 255 || c > 255 || d > 255)
+    throw std::runtime_error(std::string("not a loopback address: ") + text);
+  return Ipv4(a, b, c, d);
+}
+
+bool WaitReadable(Fd fd, Clock::time_point start, int timeoutMs) {
+  const long long left = timeoutMs - MillisecondsSince(start);
+  return left > 0 && backend::WaitReadable(fd, static_cast<int>(left));
+}
+
+}  // namespace
+
 Listener::Listener(int backlog, const char* address) {
-  m_address = inet_addr(address);
-  if ((ntohl(m_address) >> 24) != 127) throw std::runtime_error("not a loopback address");
-  m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (m_fd < 0) throw std::runtime_error("socket");
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = m_address;
-  socklen_t len = sizeof sin;
-  if (bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
-      listen(m_fd, backlog) != 0 ||
-      getsockname(m_fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
-    close(m_fd);
-    throw std::runtime_error("listen");
-  }
-  m_port = ntohs(sin.sin_port);
+  m_address = LoopbackAddress(address);
+  m_fd = backend::Listen(m_address, backlog, m_port);
+  if (m_fd < 0) throw std::runtime_error("listen");
 }
 
 Listener::~Listener() { Close(); }
 
 void Listener::Close() {
-  if (m_fd >= 0) close(m_fd);
+  if (m_fd >= 0) CloseSocket(m_fd);
   m_fd = -1;
 }
 
@@ -41,11 +44,7 @@ SockAddrIn Listener::address() const {
   return platform::MakeSocketAddressV4(m_address, m_port);
 }
 
-int Listener::Accept(int timeoutMs) {
-  pollfd p{m_fd, POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) != 1) return -1;
-  return accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-}
+Fd Listener::Accept(int timeoutMs) { return backend::Accept(m_fd, timeoutMs); }
 
 Connection Connect(Listener& listener) {
   Connection c;
@@ -59,66 +58,49 @@ Connection Connect(Listener& listener) {
 
 void CloseConnection(Connection& c) {
   if (c.ours != INVALID_SOCKET) SockClose(c.ours, TRUE);
-  if (c.peer >= 0) close(c.peer);
+  if (c.peer >= 0) CloseSocket(c.peer);
   c = Connection{};
 }
 
-bool SendAll(int fd, const std::string& bytes) {
+bool SendAll(Fd fd, const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    const long n = backend::Send(fd, bytes.data() + done, bytes.size() - done);
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
-std::string ReadToEnd(int fd, int timeoutMs) {
+std::string ReadToEnd(Fd fd, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char buf[65536];
-  for (;;) {
-    const long long left = timeoutMs - MillisecondsSince(start);
-    if (left <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left)) != 1) break;
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+  while (WaitReadable(fd, start, timeoutMs)) {
+    const long n = backend::Receive(fd, buf, sizeof buf);
     if (n <= 0) break;
     got.append(buf, static_cast<std::size_t>(n));
   }
   return got;
 }
 
-void CloseWithReset(int fd) {
-  linger l{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  close(fd);
-}
-
-static bool WaitReadable(int fd, Clock::time_point start, int timeoutMs) {
-  const long long left = timeoutMs - MillisecondsSince(start);
-  if (left <= 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, static_cast<int>(left)) == 1;
-}
-
-std::string ReadRequestHeader(int fd, int timeoutMs) {
+std::string ReadRequestHeader(Fd fd, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char c;
   while (got.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, start, timeoutMs) &&
-         recv(fd, &c, 1, 0) == 1) {
+         backend::Receive(fd, &c, 1) == 1) {
     got += c;
   }
   return got;
 }
 
-std::string ReadExactly(int fd, std::size_t n, int timeoutMs) {
+std::string ReadExactly(Fd fd, std::size_t n, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char buf[4096];
   while (got.size() < n && WaitReadable(fd, start, timeoutMs)) {
-    const ssize_t r = recv(fd, buf, std::min(sizeof buf, n - got.size()), 0);
+    const long r = backend::Receive(fd, buf, std::min(sizeof buf, n - got.size()));
     if (r <= 0) break;
     got.append(buf, static_cast<std::size_t>(r));
   }
@@ -129,11 +111,11 @@ ScriptedServer::ScriptedServer(Handler handler, const char* address)
     : m_listener(16, address), m_handler(std::move(handler)) {
   m_thread = std::thread([this] {
     while (!m_stop) {
-      const int fd = m_listener.Accept(50);
+      const Fd fd = m_listener.Accept(50);
       if (fd < 0) continue;
       const int index = m_accepted++;
       m_handler(fd, index);
-      close(fd);
+      CloseSocket(fd);
     }
   });
 }
@@ -147,7 +129,7 @@ Responder::Responder(std::vector<std::string> answers, const char* address)
     : m_address(address),
       m_answers(std::move(answers)),
       m_server(
-          [this](int fd, int index) {
+          [this](Fd fd, int index) {
             std::string request = ReadRequestHeader(fd);
             {
               std::lock_guard<std::mutex> g(m_lock);

@@ -1,5 +1,6 @@
 // Peers on 127.0.0.1 that a test runs itself, written with plain system
-// calls so that they do not share code with what they test.
+// calls (loopback_posix.cpp, loopback_win.cpp) so that they do not share
+// code with what they test. Their sockets block.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,9 @@
 
 namespace loopback {
 
+// A socket of the peer's side (a descriptor, or a Winsock SOCKET); -1: none.
+using Fd = std::intptr_t;
+
 // A listening socket on a loopback address, port chosen by the system.
 class Listener {
  public:
@@ -26,11 +30,11 @@ class Listener {
   std::uint16_t port() const { return m_port; }
   SockAddrIn address() const;
   // A blocking connection of the peer's side, or -1 when none came in time.
-  int Accept(int timeoutMs = 5000);
+  Fd Accept(int timeoutMs = 5000);
   void Close();
 
  private:
-  int m_fd = -1;
+  Fd m_fd = -1;
   std::uint16_t m_port = 0;
   std::uint32_t m_address = 0;
 };
@@ -38,29 +42,34 @@ class Listener {
 // Our socket, connected through SockConnect, and the peer's accepted end.
 struct Connection {
   SOCKET ours = INVALID_SOCKET;
-  int peer = -1;
+  Fd peer = -1;
 };
 Connection Connect(Listener& listener);
 void CloseConnection(Connection& c);
 
-// Writes everything on a blocking socket; false when the peer went away.
-bool SendAll(int fd, const std::string& bytes);
+// Writes everything; false when the peer went away (never a signal).
+bool SendAll(Fd fd, const std::string& bytes);
 // Reads until end of stream or the limit; what came.
-std::string ReadToEnd(int fd, int timeoutMs = 5000);
+std::string ReadToEnd(Fd fd, int timeoutMs = 5000);
+void CloseSocket(Fd fd);
 // Closes so that the other side gets a reset instead of an end of stream.
-void CloseWithReset(int fd);
+void CloseWithReset(Fd fd);
+// Ends the sending side: the other side reads the end of the stream.
+void ShutdownSend(Fd fd);
+// A send that cannot go on for this long fails instead of blocking.
+void SetSendTimeout(Fd fd, int timeoutMs);
 
 // Reads until the empty line that ends a request header (kept), or the limit.
-std::string ReadRequestHeader(int fd, int timeoutMs = 5000);
+std::string ReadRequestHeader(Fd fd, int timeoutMs = 5000);
 // Reads exactly n bytes; fewer when the peer closed or the limit passed.
-std::string ReadExactly(int fd, std::size_t n, int timeoutMs = 5000);
+std::string ReadExactly(Fd fd, std::size_t n, int timeoutMs = 5000);
 
 // Serves each connection accepted on its listener with handler(fd, index),
 // one after the other on a thread of its own, and closes it afterwards.
 // Handlers must bound their own waits; destruction stops the accepting.
 class ScriptedServer {
  public:
-  using Handler = std::function<void(int fd, int index)>;
+  using Handler = std::function<void(Fd fd, int index)>;
   explicit ScriptedServer(Handler handler, const char* address = "127.0.0.1");
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;

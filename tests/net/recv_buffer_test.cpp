@@ -72,7 +72,7 @@ void RunScript(const Script& script) {
         ASSERT_TRUE(loopback::SendAll(c.peer, step.bytes));
         continue;
       case Step::kClose:
-        close(c.peer);
+        loopback::CloseSocket(c.peer);
         c.peer = -1;
         continue;
       case Step::kDetach:

@@ -108,9 +108,9 @@ TEST(SockConnectHost, ResolvesThenConnects) {
     SCOPED_TRACE(c.host);
     const SOCKET s = SockCreate();
     EXPECT_EQ(SockConnectHost(s, c.host, listener.port(), 2000, c.inThread), 0);
-    const int peer = listener.Accept();
+    const loopback::Fd peer = listener.Accept();
     EXPECT_GE(peer, 0);
-    if (peer >= 0) close(peer);
+    if (peer >= 0) loopback::CloseSocket(peer);
     SockClose(s, TRUE);
   }
 
@@ -143,7 +143,7 @@ TEST(SockSend, DeliversEverythingToAPeerThatReads) {
   });
   EXPECT_EQ(SockSend(c.ours, data.data(), static_cast<std::int32_t>(data.size()), 5000),
             static_cast<std::int32_t>(data.size()));
-  shutdown(c.ours, SHUT_WR);
+  loopback::ShutdownSend(c.ours);
   reader.join();
   EXPECT_TRUE(got == data) << "received " << got.size() << " of " << data.size() << " bytes";
   loopback::CloseConnection(c);
@@ -163,7 +163,7 @@ TEST(SockSend, PeerThatStopsReadingGivesShortCountAfterTheLimit) {
   EXPECT_GE(elapsed, 180);
   EXPECT_LT(elapsed, 3000);
   // What was counted as sent is what the peer gets, in order.
-  shutdown(c.ours, SHUT_WR);
+  loopback::ShutdownSend(c.ours);
   const std::string got = loopback::ReadToEnd(c.peer, 10000);
   EXPECT_EQ(got.size(), static_cast<std::size_t>(sent));
   EXPECT_TRUE(got == data.substr(0, got.size()));
@@ -183,7 +183,7 @@ TEST(SockSend, PeerThatClosedGivesShortCountAndNoSignal) {
     if (k.reset) {
       loopback::CloseWithReset(c.peer);
     } else {
-      close(c.peer);
+      loopback::CloseSocket(c.peer);
     }
     c.peer = -1;
     const std::string data = Pattern(16 << 20);
@@ -221,7 +221,7 @@ TEST(SockRecv, PeerClosingDeliversDataFirstThenTheEnd) {
     if (k.reset) {
       loopback::CloseWithReset(c.peer);
     } else {
-      close(c.peer);
+      loopback::CloseSocket(c.peer);
     }
     c.peer = -1;
     char buffer[64] = {};
@@ -268,7 +268,7 @@ TEST(SockRecv, KeepsItsLimitOnADescriptorThatBlocks) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     loopback::SendAll(c.peer, "late");
     // Whatever happens, no receive after this one waits for ever.
-    shutdown(c.peer, SHUT_WR);
+    loopback::ShutdownSend(c.peer);
   });
   char buffer[8] = {};
   const Clock::time_point start = Clock::now();
@@ -305,7 +305,7 @@ TEST(SockClose, ImmediateAndGracefulBothEndTheStream) {
     std::thread peer([&] {
       seen = loopback::ReadToEnd(c.peer, 5000);
       loopback::SendAll(c.peer, "bye");
-      close(c.peer);
+      loopback::CloseSocket(c.peer);
     });
     ASSERT_EQ(SockSend(c.ours, "last words", 10, 1000), 10);
     const Clock::time_point start = Clock::now();
@@ -327,7 +327,7 @@ TEST(SockClose, GracefulDrainEndsAtItsLimitAgainstAnEndlessSender) {
     const Clock::time_point start = Clock::now();
     while (!stop && MillisecondsSince(start) < 10000 && loopback::SendAll(c.peer, chunk)) {
     }
-    close(c.peer);
+    loopback::CloseSocket(c.peer);
   });
   const Clock::time_point start = Clock::now();
   SockCloseGraceful(c.ours, 300);
