@@ -86,6 +86,9 @@ SocketFacts Facts(PeerSocket fd);
 extern const std::int32_t kRefused;     // nothing listens at the port
 extern const std::int32_t kReset;       // the peer reset the connection
 extern const std::int32_t kNotASocket;  // no socket at all
+// Wine's server takes a connection's reset for itself, so that a receive
+// may then see a plain end of stream; Windows and POSIX report the reset.
+bool ResetMayReadAsEnd();
 // The peer went away: closed, reset or aborted, as the system words it.
 bool IsBrokenConnection(std::int32_t code);
 // Where a send to a closed peer may raise a signal, it has not been set

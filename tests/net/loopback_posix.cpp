@@ -19,6 +19,8 @@ const std::int32_t kRefused = ECONNREFUSED;
 const std::int32_t kReset = ECONNRESET;
 const std::int32_t kNotASocket = EBADF;
 
+bool ResetMayReadAsEnd() { return false; }
+
 bool IsBrokenConnection(std::int32_t code) { return code == EPIPE || code == ECONNRESET; }
 
 void ExpectBrokenPipeSignalUntouched() {

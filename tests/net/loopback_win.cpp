@@ -14,6 +14,12 @@ const std::int32_t kRefused = WSAECONNREFUSED;
 const std::int32_t kReset = WSAECONNRESET;
 const std::int32_t kNotASocket = WSAENOTSOCK;
 
+bool ResetMayReadAsEnd() {
+  // Wine's ntdll exports its version; Windows' does not.
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 bool IsBrokenConnection(std::int32_t code) {
   return code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN;
 }

@@ -233,9 +233,12 @@ TEST(SockRecv, PeerClosingDeliversDataFirstThenTheEnd) {
     }
     t_nSockError = 0;
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(SockRecv(c.ours, buffer, sizeof buffer, 2000), k.end);
+    const std::int32_t end = SockRecv(c.ours, buffer, sizeof buffer, 2000);
     EXPECT_LT(MillisecondsSince(start), 1900);
-    EXPECT_EQ(t_nSockError, k.endError);
+    if (!(k.reset && end == 0 && loopback::ResetMayReadAsEnd())) {
+      EXPECT_EQ(end, k.end);
+      EXPECT_EQ(t_nSockError, k.endError);
+    }
     loopback::CloseConnection(c);
   }
 }
