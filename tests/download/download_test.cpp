@@ -189,7 +189,7 @@ TEST(DownloadFile, MakesTheTargetsDirectoriesAndUsesTheTempFileBesideIt) {
   std::atomic<bool> sawTemp{false};
   TempDir dir;
   const std::string target = dir / "a/b/c/file.zip";
-  ScriptedServer server([&](loopback::Fd fd, int) {
+  ScriptedServer server([&](loopback::PeerSocket fd, int) {
     loopback::ReadRequestHeader(fd);
     loopback::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123456789");
     sawTemp = testing_support::WaitFor([&] { return Exists(target + ".down-5"); }, std::chrono::seconds(2));
@@ -226,7 +226,7 @@ TEST(DownloadFile, ModificationTimeFromTheResponse) {
 
 TEST(DownloadFile, NoticesOfAThreeBlockFile) {
   const std::string body = Body(3 * RECV_BUFFER_SIZE);
-  ScriptedServer server([&](loopback::Fd fd, int) {
+  ScriptedServer server([&](loopback::PeerSocket fd, int) {
     loopback::ReadRequestHeader(fd);
     // Header and blocks apart, so that each block is one fill of the ring.
     loopback::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
@@ -297,7 +297,7 @@ TEST(DownloadFile, StopWhileTheBodyStallsIsNoBrokenTransfer) {
   for (int cuts : {0, HD_MAX_BROKEN_ATTEMPTS}) {
     const std::string answer = Ok(Body(100000));
     std::atomic<bool> stalled{false};
-    ScriptedServer server([&](loopback::Fd fd, int index) {
+    ScriptedServer server([&](loopback::PeerSocket fd, int index) {
       loopback::ReadRequestHeader(fd);
       loopback::SendAll(fd, answer.substr(0, 30000));
       if (index < cuts) return;

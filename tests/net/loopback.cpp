@@ -1,50 +1,38 @@
 #include "loopback.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
-#include "loopback_backend.h"
+#include "net/sock.h"
 
 namespace loopback {
 
 namespace {
 
-// Dotted text of an address in 127.0.0.0/8 only, in network byte order.
-std::uint32_t LoopbackAddress(const char* text) {
-  unsigned a, b, c, d;
-  char rest;
-  if (std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &rest) != 4 || a != 127 || b > 255 || c > 255 || d > 255)
-    throw std::runtime_error(std::string("not a loopback address: ") + text);
-  return Ipv4(a, b, c, d);
-}
+// Every test of a program that links these peers has the socket library
+// started, as the launcher starts it before its first socket.
+class SocketLibrary : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_EQ(SockStartup(), 0) << t_nSockError; }
+};
+[[maybe_unused]] ::testing::Environment* const g_socketLibrary =
+    ::testing::AddGlobalTestEnvironment(new SocketLibrary);
 
-bool WaitReadable(Fd fd, Clock::time_point start, int timeoutMs) {
+bool WaitReadableSince(PeerSocket fd, Clock::time_point start, int timeoutMs) {
   const long long left = timeoutMs - MillisecondsSince(start);
-  return left > 0 && backend::WaitReadable(fd, static_cast<int>(left));
+  return left > 0 && WaitReadable(fd, static_cast<int>(left));
 }
 
 }  // namespace
 
-Listener::Listener(int backlog, const char* address) {
-  m_address = LoopbackAddress(address);
-  m_fd = backend::Listen(m_address, backlog, m_port);
-  if (m_fd < 0) throw std::runtime_error("listen");
-}
-
-Listener::~Listener() { Close(); }
-
-void Listener::Close() {
-  if (m_fd >= 0) CloseSocket(m_fd);
-  m_fd = -1;
-}
-
-SockAddrIn Listener::address() const {
+platform::SocketAddressV4 Listener::address() const {
   return platform::MakeSocketAddressV4(m_address, m_port);
 }
 
-Fd Listener::Accept(int timeoutMs) { return backend::Accept(m_fd, timeoutMs); }
+Listener::~Listener() { Close(); }
 
 Connection Connect(Listener& listener) {
   Connection c;
@@ -52,55 +40,53 @@ Connection Connect(Listener& listener) {
   if (c.ours == INVALID_SOCKET) throw std::runtime_error("SockCreate");
   if (SockConnect(c.ours, listener.address(), 5000) != 0) throw std::runtime_error("SockConnect");
   c.peer = listener.Accept();
-  if (c.peer < 0) throw std::runtime_error("accept");
+  if (c.peer == kNoPeer) throw std::runtime_error("accept");
   return c;
 }
 
 void CloseConnection(Connection& c) {
   if (c.ours != INVALID_SOCKET) SockClose(c.ours, TRUE);
-  if (c.peer >= 0) CloseSocket(c.peer);
+  if (c.peer != kNoPeer) ClosePeer(c.peer);
   c = Connection{};
 }
 
-bool SendAll(Fd fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const long n = backend::Send(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-std::string ReadToEnd(Fd fd, int timeoutMs) {
+std::string ReadToEnd(PeerSocket fd, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char buf[65536];
-  while (WaitReadable(fd, start, timeoutMs)) {
-    const long n = backend::Receive(fd, buf, sizeof buf);
+  while (WaitReadableSince(fd, start, timeoutMs)) {
+    const long n = ReceiveSome(fd, buf, sizeof buf);
     if (n <= 0) break;
     got.append(buf, static_cast<std::size_t>(n));
   }
   return got;
 }
 
-std::string ReadRequestHeader(Fd fd, int timeoutMs) {
+std::thread SendLater(PeerSocket fd, std::string bytes, int delayMs) {
+  return std::thread([fd, bytes = std::move(bytes), delayMs] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    SendAll(fd, bytes);
+    ShutdownSend(fd);
+  });
+}
+
+std::string ReadRequestHeader(PeerSocket fd, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char c;
-  while (got.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, start, timeoutMs) &&
-         backend::Receive(fd, &c, 1) == 1) {
+  while (got.find("\r\n\r\n") == std::string::npos && WaitReadableSince(fd, start, timeoutMs) &&
+         ReceiveSome(fd, &c, 1) == 1) {
     got += c;
   }
   return got;
 }
 
-std::string ReadExactly(Fd fd, std::size_t n, int timeoutMs) {
+std::string ReadExactly(PeerSocket fd, std::size_t n, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char buf[4096];
-  while (got.size() < n && WaitReadable(fd, start, timeoutMs)) {
-    const long r = backend::Receive(fd, buf, std::min(sizeof buf, n - got.size()));
+  while (got.size() < n && WaitReadableSince(fd, start, timeoutMs)) {
+    const long r = ReceiveSome(fd, buf, std::min(sizeof buf, n - got.size()));
     if (r <= 0) break;
     got.append(buf, static_cast<std::size_t>(r));
   }
@@ -111,11 +97,11 @@ ScriptedServer::ScriptedServer(Handler handler, const char* address)
     : m_listener(16, address), m_handler(std::move(handler)) {
   m_thread = std::thread([this] {
     while (!m_stop) {
-      const Fd fd = m_listener.Accept(50);
-      if (fd < 0) continue;
+      const PeerSocket fd = m_listener.Accept(50);
+      if (fd == kNoPeer) continue;
       const int index = m_accepted++;
       m_handler(fd, index);
-      CloseSocket(fd);
+      ClosePeer(fd);
     }
   });
 }
@@ -129,7 +115,7 @@ Responder::Responder(std::vector<std::string> answers, const char* address)
     : m_address(address),
       m_answers(std::move(answers)),
       m_server(
-          [this](Fd fd, int index) {
+          [this](PeerSocket fd, int index) {
             std::string request = ReadRequestHeader(fd);
             {
               std::lock_guard<std::mutex> g(m_lock);

@@ -1,88 +1,125 @@
+// The peers' system calls on Windows (Winsock).
 #include <winsock2.h>
-#include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 
-#include "loopback_backend.h"
+#include "loopback.h"
 
 namespace loopback {
 
-namespace {
+const std::int32_t kRefused = WSAECONNREFUSED;
+const std::int32_t kReset = WSAECONNRESET;
+const std::int32_t kNotASocket = WSAENOTSOCK;
 
-// Winsock for the whole test program, started before main as the
-// application starts it before its first socket.
-const bool s_bWinsock = [] {
-  WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}();
-
-SOCKET Raw(Fd fd) { return static_cast<SOCKET>(fd); }
-
-// Sockets are inheritable on Windows: programs that a test starts must
-// not hold our connections open.
-Fd Private(SOCKET s) {
-  if (s == INVALID_SOCKET) return -1;
-  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-  return static_cast<Fd>(s);
+bool ResetMayReadAsEnd() {
+  // Wine's ntdll exports its version; Windows' does not.
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-}  // namespace
+bool IsBrokenConnection(std::int32_t code) {
+  return code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAESHUTDOWN;
+}
 
-namespace backend {
+// Windows has no SIGPIPE.
+void ExpectBrokenPipeSignalUntouched() {}
 
-Fd Listen(std::uint32_t address, int backlog, std::uint16_t& port) {
-  if (!s_bWinsock) return -1;
-  const Fd fd = Private(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (fd < 0) return -1;
+static SOCKET Native(PeerSocket fd) { return static_cast<SOCKET>(fd); }
+
+Listener::Listener(int backlog, const char* address) {
+  // Counted by the system: the peers need no start-up of their own elsewhere.
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup");
+  m_address = inet_addr(address);
+  if ((ntohl(m_address) >> 24) != 127) throw std::runtime_error("not a loopback address");
+  const SOCKET fd = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (fd == INVALID_SOCKET) throw std::runtime_error("socket");
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = address;
+  sin.sin_addr.s_addr = m_address;
   int len = sizeof sin;
-  if (bind(Raw(fd), reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(Raw(fd), backlog) != 0 ||
-      getsockname(Raw(fd), reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
-    closesocket(Raw(fd));
-    return -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
+    closesocket(fd);
+    throw std::runtime_error("listen");
   }
-  port = ntohs(sin.sin_port);
-  return fd;
+  m_fd = static_cast<PeerSocket>(fd);
+  m_port = ntohs(sin.sin_port);
 }
 
-Fd Accept(Fd listener, int timeoutMs) {
-  if (!WaitReadable(listener, timeoutMs)) return -1;
-  return Private(accept(Raw(listener), nullptr, nullptr));
+void Listener::Close() {
+  if (m_fd != kNoPeer) {
+    closesocket(Native(m_fd));
+    WSACleanup();
+  }
+  m_fd = kNoPeer;
 }
 
-bool WaitReadable(Fd fd, int timeoutMs) {
+PeerSocket Listener::Accept(int timeoutMs) {
+  if (!WaitReadable(m_fd, timeoutMs)) return kNoPeer;
+  const SOCKET fd = accept(Native(m_fd), nullptr, nullptr);
+  return fd == INVALID_SOCKET ? kNoPeer : static_cast<PeerSocket>(fd);
+}
+
+bool SendAll(PeerSocket fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    const int n = send(Native(fd), bytes.data() + done, chunk, 0);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool WaitReadable(PeerSocket fd, int timeoutMs) {
   fd_set readable;
   FD_ZERO(&readable);
-  FD_SET(Raw(fd), &readable);
-  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  return select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit) == 1;
+  FD_SET(Native(fd), &readable);
+  timeval limit{};
+  limit.tv_sec = timeoutMs / 1000;
+  limit.tv_usec = (timeoutMs % 1000) * 1000;
+  return select(0, &readable, nullptr, nullptr, &limit) == 1;
 }
 
-long Receive(Fd fd, char* buffer, std::size_t size) {
-  return recv(Raw(fd), buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
+long ReceiveSome(PeerSocket fd, char* buffer, std::size_t size) {
+  const int n = recv(Native(fd), buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
+  return n == SOCKET_ERROR ? -1 : n;
 }
 
-long Send(Fd fd, const char* data, std::size_t size) {
-  return send(Raw(fd), data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
+void ClosePeer(PeerSocket fd) { closesocket(Native(fd)); }
+
+void CloseWithReset(PeerSocket fd) {
+  linger l{};
+  l.l_onoff = 1;
+  l.l_linger = 0;
+  setsockopt(Native(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+  closesocket(Native(fd));
 }
 
-}  // namespace backend
+void ShutdownSend(PeerSocket fd) { shutdown(Native(fd), SD_SEND); }
 
-void CloseSocket(Fd fd) { closesocket(Raw(fd)); }
-
-void CloseWithReset(Fd fd) {
-  linger l{1, 0};
-  setsockopt(Raw(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
-  closesocket(Raw(fd));
-}
-
-void ShutdownSend(Fd fd) { shutdown(Raw(fd), SD_SEND); }
-
-void SetSendTimeout(Fd fd, int timeoutMs) {
+void SetSendTimeout(PeerSocket fd, int timeoutMs) {
   const DWORD limit = static_cast<DWORD>(timeoutMs);
-  setsockopt(Raw(fd), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+  setsockopt(Native(fd), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+}
+
+SocketFacts Facts(PeerSocket fd) {
+  SocketFacts facts;
+  int value = 0;
+  int len = sizeof value;
+  if (getsockopt(Native(fd), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&value), &len) != 0) return facts;
+  facts.bOpen = true;
+  facts.bStream = value == SOCK_STREAM;
+  DWORD flags = 0;
+  facts.bInherited = GetHandleInformation(reinterpret_cast<HANDLE>(Native(fd)), &flags) && (flags & HANDLE_FLAG_INHERIT);
+  value = 0;
+  len = sizeof value;
+  facts.bReuseAddress = getsockopt(Native(fd), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&value), &len) == 0 && value != 0;
+  return facts;
 }
 
 }  // namespace loopback
