@@ -6,6 +6,7 @@
 #include "fs/paths.h"
 #include "net/sock.h"
 #include "platform/folders.h"
+#include "platform/path.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -23,7 +24,7 @@ CApp::~CApp() {
 CApp* CApp::Current() { return s_pCurrentApp; }
 
 std::string AppNameFromModulePath(std::string_view path) {
-  std::size_t slash = platform::MbReverseFind(path, '/');
+  std::size_t slash = platform::ReverseFindSeparator(path);
   std::string_view name = slash == platform::npos ? path : path.substr(slash + 1);
   std::size_t dot = platform::MbReverseFind(name, '.');
   if (dot != platform::npos) name = name.substr(0, dot);

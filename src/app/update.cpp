@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/mutex.h"
+#include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -74,13 +75,13 @@ bool RunUpdateCheck() {
   const std::string strGameUrl = platform::GetPrivateProfileString("update", "GameUrl", "", 512, strManifest);
   const std::string strUpdateUrl = platform::GetPrivateProfileString("update", "updateUrl", "", 512, strManifest);
 
-  const std::string strGameZip = g_strDataDir + "downZip/" + "Game";
-  const std::string strUpdateZip = g_strDataDir + "downZip/" + "update";
+  const std::string strGameZip = g_strDataDir + platform::NativePath("downZip/Game");
+  const std::string strUpdateZip = g_strDataDir + platform::NativePath("downZip/update");
   if (session.DownloadFile(strUpdateUrl.c_str(), strUpdateZip.c_str()) != HD_OK) return false;
   if (session.DownloadFile(strGameUrl.c_str(), strGameZip.c_str()) != HD_OK) return false;
 
-  const std::string strGameDir = g_strDataDir + "Game/";
-  const std::string strUpdateDir = g_strDataDir + "Update/";
+  const std::string strGameDir = g_strDataDir + platform::NativePath("Game/");
+  const std::string strUpdateDir = g_strDataDir + platform::NativePath("Update/");
   const BOOL bGame = ExtractZipToDirectory(strGameZip, strGameDir);
   const BOOL bUpdate = ExtractZipToDirectory(strUpdateZip, strUpdateDir);
   if (!bGame || !bUpdate) return false;
@@ -102,21 +103,21 @@ bool RunUpdateCheck() {
 
 std::string UpdateMutexPrefix(const std::string& strDataDir) {
   std::string strHead;
-  const std::size_t pos = platform::MbFind(strDataDir, "Download/");
+  const std::size_t pos = platform::MbFind(strDataDir, platform::NativePath("Download/"));
   if (pos != platform::npos && pos > 1) strHead = strDataDir.substr(0, pos - 1);
-  const std::size_t slash = platform::MbReverseFind(strHead, '/');
+  const std::size_t slash = platform::MbReverseFind(strHead, platform::kPathSeparator);
   if (slash != platform::npos) strHead.erase(0, slash + 1);
-  return platform::MbReplace(platform::Format("%s_MUTEX", strHead.c_str()), '/', '_');
+  return platform::MbReplace(platform::Format("%s_MUTEX", strHead.c_str()), platform::kPathSeparator, '_');
 }
 
 std::string UpdaterParameters(const std::string& strModulePath, const std::string& strDataDir,
                               const std::string& strAppName) {
-  const std::string strGameDir = strDataDir + "Game/";
+  const std::string strGameDir = strDataDir + platform::NativePath("Game/");
   return platform::Format("%s*%s*%s", strModulePath.c_str(), strGameDir.c_str(), strAppName.c_str());
 }
 
 bool LaunchUpdater() {
-  const std::string strUpdater = g_strDataDir + "Update/update.exe";
+  const std::string strUpdater = g_strDataDir + platform::NativePath("Update/update.exe");
   return platform::StartProgram(strUpdater, UpdaterParameters(GetModulePath(), g_strDataDir, g_strAppName));
 }
 

@@ -2,16 +2,18 @@
 
 #include "fs/paths.h"
 #include "platform/cwd.h"
+#include "platform/path.h"
 
 namespace {
 
 // path made absolute against the current directory; empty when it is
 // relative and the current directory's own path cannot be read.
 std::string Absolute(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
-  const std::string cwd = platform::GetCurrentDir();
+  if (path.empty() || platform::IsAbsolutePath(path)) return path;
+  std::string cwd = platform::GetCurrentDir();
   if (cwd.empty()) return cwd;
-  return cwd + (cwd.back() == '/' ? "" : "/") + path;
+  if (!platform::EndsWithSeparator(cwd)) cwd += platform::kPathSeparator;
+  return cwd + path;
 }
 
 }  // namespace
@@ -19,7 +21,7 @@ std::string Absolute(const std::string& path) {
 BOOL ExtractZipToDirectory(std::string zipPath, std::string destDir, ZipExtractNotice* pNotice) {
   // An empty destination would mean the root of the file system.
   if (destDir.empty()) return FALSE;
-  if (destDir.back() != '/') destDir += '/';
+  if (!platform::EndsWithSeparator(destDir)) destDir += platform::kPathSeparator;
   BOOL result = TRUE;
 
   // Both paths are fixed before the current directory moves: the archive

@@ -7,6 +7,7 @@
 #include "platform/cwd.h"
 #include "platform/file.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -159,7 +160,7 @@ bool IsUnsafeItemName(std::string_view name) {
 bool PassesThroughLink(const std::string& root, std::string_view name) {
   const std::string path = ItemNameToPath(name);
   for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-    if (slash > 0 && platform::PathIsLink(root + path.substr(0, slash))) return true;
+    if (slash > 0 && platform::PathIsLink(root + platform::NativePath(path.substr(0, slash)))) return true;
   }
   return false;
 }
@@ -171,7 +172,7 @@ void CreateItemDirectory(const char* root, const char* dir) {
   if (IsUnsafeItemName(d) || PassesThroughLink(root, d + "/")) return;
   std::size_t slash = d.rfind('/');
   if (slash != std::string::npos && slash != 0) CreateItemDirectory(root, d.substr(0, slash).c_str());
-  platform::CreateOneDirectory(std::string(root) + d);
+  platform::CreateOneDirectory(std::string(root) + platform::NativePath(d));
 }
 
 ZipHandle* ZipOpenFile(const char* path) {
@@ -183,7 +184,7 @@ ZipHandle* ZipOpenFile(const char* path) {
     delete reader;
     return nullptr;
   }
-  if (reader->m_strRootDir.back() != '/') reader->m_strRootDir += '/';
+  if (!platform::EndsWithSeparator(reader->m_strRootDir)) reader->m_strRootDir += platform::kPathSeparator;
   ZipSource* source = OpenSource(path);
   reader->m_pArchive = source ? OpenArchive(source) : nullptr;
   ZipHandle* handle = reader->m_pArchive ? new (std::nothrow) ZipHandle : nullptr;
@@ -296,7 +297,7 @@ std::uint32_t ZipExtractItem(ZipHandle* handle, std::int32_t index, const char* 
     if (!IsUnsafeItemName(dir)) CreateItemDirectory(r->m_strRootDir.c_str(), dir.c_str());
   }
   return WriteItemFile(r, item, [&](unsigned mode, bool& bDiskFile) {
-    const platform::FileHandle out = platform::CreateFileForWriting(path, mode);
+    const platform::FileHandle out = platform::CreateFileForWriting(platform::NativePath(path), mode);
     bDiskFile = out != platform::kNoFile && platform::IsDiskFile(out);
     return out;
   });

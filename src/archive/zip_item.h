@@ -50,7 +50,7 @@ struct ZipReader {
   ZipArchive* m_pArchive = nullptr;  // owned
   ZipItem m_cachedItem;
   std::int32_t m_nCachedIndex = -1;
-  std::string m_strRootDir;  // the current directory at open, ending with '/'
+  std::string m_strRootDir;  // the current directory at open, ending with a separator
   // The copy buffer, made at the first extraction and kept for the others.
   std::unique_ptr<unsigned char[]> m_pCopyBuffer;
   // For extraction below the root: the root and the directories of the
@@ -92,7 +92,7 @@ unsigned ZipFileMode(std::uint32_t external, std::uint32_t attributes);
 bool IsUnsafeItemName(std::string_view name);
 // A stored name as a path: both '/' and '\' separate.
 std::string ItemNameToPath(std::string_view name);
-// True when a directory on the way from root (ending with '/') to the
+// True when a directory on the way from root (ending with a separator) to the
 // stored name already exists as a symbolic link: following it could lead
 // anywhere outside root.
 bool PassesThroughLink(const std::string& root, std::string_view name);

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/files.h"
 #include "platform/mutex.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
@@ -70,12 +71,12 @@ BodyEnd ReceiveBody(CHttpDownload& s, platform::FileHandle file) {
 }
 
 std::string FileNameOfPath(const std::string& path) {
-  const std::size_t sep = platform::MbReverseFind(path, '/');
+  const std::size_t sep = platform::ReverseFindSeparator(path);
   return sep == platform::npos ? path : path.substr(sep + 1);
 }
 
 std::string DirectoryOfPath(const std::string& path) {
-  const std::size_t sep = platform::MbReverseFind(path, '/');
+  const std::size_t sep = platform::ReverseFindSeparator(path);
   return sep == platform::npos ? std::string() : path.substr(0, sep);
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path.h"
 #include "platform/text.h"
 
 BOOL IsExistingFile(const char* path) {
@@ -11,11 +12,12 @@ BOOL IsExistingFile(const char* path) {
 
 BOOL CreateDirectoryTree(std::string path) {
   if (path.empty()) return FALSE;
-  if (path.back() != '/') path += '/';
+  if (!platform::EndsWithSeparator(path)) path += platform::kPathSeparator;
   for (std::size_t pos = 0; pos < path.size();) {
-    std::size_t slash = platform::MbFind(path, '/', pos);
+    std::size_t slash = platform::FindSeparator(path, pos);
     if (slash == platform::npos) break;
-    // A leading '/' gives an empty prefix: the root, which exists.
+    // A leading separator gives an empty prefix: the root, which exists
+    // (as do a drive and a share, which only fail to be made again).
     if (slash > 0) platform::CreateOneDirectory(path.substr(0, slash));
     pos = slash + 1;
   }
@@ -33,8 +35,8 @@ std::string GetModulePath() { return platform::GetModuleFileName(); }
 std::string GetDataDirectory(const std::string& strAppName) {
   std::string dir = platform::GetLocalAppDataFolder();
   if (dir.empty()) return dir;
-  if (dir.back() != '/') dir += '/';
+  if (!platform::EndsWithSeparator(dir)) dir += platform::kPathSeparator;
   dir += strAppName;
-  if (dir.back() != '/') dir += '/';
+  if (!platform::EndsWithSeparator(dir)) dir += platform::kPathSeparator;
   return dir;
 }

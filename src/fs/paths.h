@@ -1,4 +1,4 @@
-// Path and directory helpers. Directory paths end with one '/'. None of
+// Path and directory helpers. Directory paths end with one separator. None of
 // them reports a platform failure: the program carries on regardless.
 #pragma once
 
@@ -13,7 +13,7 @@ BOOL IsExistingFile(const char* path);
 // to the whole path. FALSE only for an empty path.
 BOOL CreateDirectoryTree(std::string path);
 
-// Deletes everything inside dir (with or without its trailing '/'),
+// Deletes everything inside dir (with or without its trailing separator),
 // read-only files included; dir itself stays. A symbolic link inside is
 // removed as an entry and never followed, so nothing outside dir goes.
 void DeleteDirectoryContents(std::string dir);
@@ -22,5 +22,5 @@ void DeleteDirectoryContents(std::string dir);
 std::string GetModulePath();
 
 // The local application data folder and the application name, each
-// followed by one '/'. Empty when the platform knows no such folder.
+// followed by one separator. Empty when the platform knows no such folder.
 std::string GetDataDirectory(const std::string& strAppName);
