@@ -28,7 +28,7 @@ TEST(File, CreateWriteReadAndTimes) {
   FileTime access = 0, modification = 0;
   ASSERT_TRUE(UnixTimeToFileTime(1000000000, access));
   ASSERT_TRUE(UnixTimeToFileTime(1234567890, modification));
-  EXPECT_TRUE(SetFileTimes(h, access + 5000000, modification));
+  EXPECT_TRUE(SetFileTimes(h, access, access + 5000000, modification));
   CloseFile(h);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
