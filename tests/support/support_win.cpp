@@ -192,7 +192,7 @@ bool Drain(HANDLE pipe, std::string& sink) {
     if (available == 0) return true;
     char buf[65536];
     DWORD got = 0;
-    if (!ReadFile(pipe, buf, std::min<DWORD>(available, sizeof buf), &got, nullptr) || got == 0) return false;
+    if (!::ReadFile(pipe, buf, std::min<DWORD>(available, sizeof buf), &got, nullptr) || got == 0) return false;
     sink.append(buf, got);
   }
 }
@@ -268,7 +268,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       while (written < options.input.size()) {
         DWORD n = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(options.input.size() - written, 1 << 16));
-        if (!WriteFile(inWrite, options.input.data() + written, chunk, &n, nullptr)) break;
+        if (!::WriteFile(inWrite, options.input.data() + written, chunk, &n, nullptr)) break;
         written += n;
       }
       CloseHandle(inWrite);
