@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "support/backend.h"
 #include "support/support.h"
@@ -225,8 +226,39 @@ bool SetFileTimes(const std::string& path, const FileTimes& times) {
 int ProcessId() { return static_cast<int>(GetCurrentProcessId()); }
 
 int OpenHandleCount() {
-  DWORD n = 0;
-  return GetProcessHandleCount(GetCurrentProcess(), &n) ? static_cast<int>(n) : -1;
+  // GetProcessHandleCount answers 0 under Wine; the system's list of every
+  // handle (SystemHandleInformation) has them under both.
+  struct Entry {
+    ULONG nOwner;
+    BYTE nType, nFlags;
+    USHORT nValue;
+    PVOID pObject;
+    ULONG nAccess;
+  };
+  struct List {
+    ULONG nCount;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  static const Query query =
+      reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return -1;
+  constexpr ULONG kSystemHandleInformation = 16;
+  constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+  std::vector<char> buffer(1 << 20);
+  LONG status;
+  ULONG length = 0;
+  while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length)) ==
+             kLengthMismatch &&
+         buffer.size() < (1u << 28)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (status != 0) return -1;
+  const List* list = reinterpret_cast<const List*>(buffer.data());
+  const ULONG self = GetCurrentProcessId();
+  int n = 0;
+  for (ULONG i = 0; i < list->nCount; ++i) n += list->entries[i].nOwner == self ? 1 : 0;
+  return n;
 }
 
 bool CanRunUnixTools() { return false; }
