@@ -1,11 +1,11 @@
 // Modes, links and a removed current directory: rules of the Linux build.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "archive/zip_extract.h"
+#include "modes_posix.h"
 #include "platform/cwd.h"
 #include "support/support.h"
 #include "zip_fixtures.h"
@@ -17,22 +17,6 @@ using testing_support::ListTree;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
-
-namespace {
-
-mode_t Umask() {
-  const mode_t m = umask(0);
-  umask(m);
-  return m;
-}
-
-unsigned Mode(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
-}
-
-}  // namespace
 
 TEST(ZipExtract, ModesFromUnixAndWindowsEntriesUnderTheUmask) {
   TempDir t;

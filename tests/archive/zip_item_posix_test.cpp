@@ -1,9 +1,9 @@
 // Modes and links of extracted items: rules of the Linux build.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "archive/zip_item.h"
+#include "modes_posix.h"
 #include "support/support.h"
 #include "zip_fixtures.h"
 #include "zip_item_fixture.h"
@@ -11,16 +11,6 @@
 using namespace zip_fixtures;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
-
-namespace {
-
-unsigned Mode(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
-}
-
-}  // namespace
 
 TEST(ZipItem, ExtractWritesTheModeUnderTheUmask) {
   InDir d;
@@ -32,8 +22,7 @@ TEST(ZipItem, ExtractWritesTheModeUnderTheUmask) {
   ZipHandle* h = d.Open(a);
   ASSERT_NE(h, nullptr);
   for (int i = 0; i < 2; ++i) ASSERT_EQ(ZipExtractItem(h, i, a.entries[i].name.c_str()), ZI_OK) << i;
-  const mode_t mask = umask(0);
-  umask(mask);
+  const mode_t mask = Umask();
   EXPECT_EQ(Mode(d.dir / "win.txt"), 0444u & ~mask);
   EXPECT_EQ(Mode(d.dir / "run.sh"), 0755u & ~mask);
 }
