@@ -1,15 +1,28 @@
 // WinINet, held to the limits of the libcurl opener. WinINet has no
 // overall limit of its own: every step gets what is left of it as its
 // time-out, and redirects are followed here, so that they can be counted.
+// Each address is opened as InternetOpenUrlA opens one (connect, request,
+// send), but by hand: the receive time-out must be set on the request
+// before it is sent, and Wine takes it only there.
+//
+// WinINet's own time-outs do not always hold (Wine ignores the connect
+// time-out, a header that trickles in restarts the receive time-out at
+// every piece), and a blocked call cannot be broken off. So the transfer
+// runs on a thread of its own, and the caller waits for it no longer than
+// the limits allow; a transfer given up on ends by itself, later.
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <thread>
 
-#include "platform/text.h"
 #include "platform/url_opener.h"
 
 namespace platform {
@@ -48,9 +61,37 @@ bool TimeLeft(Clock::time_point deadline, DWORD& ms) {
 
 void SetTimeOut(HINTERNET h, DWORD option, DWORD ms) { InternetSetOptionA(h, option, &ms, sizeof ms); }
 
-bool IsWebUrl(const std::string& url) {
-  const std::string lower = ToLower(std::string_view(url).substr(0, 8));
-  return lower.starts_with("http://") || lower.starts_with("https://");
+// The address's parts as InternetCrackUrlA finds them in it.
+struct UrlParts {
+  bool bSecure = false;
+  std::string strHost, strUser, strPassword, strObject;  // object: path and query
+  INTERNET_PORT nPort = 0;
+};
+
+std::string Part(const char* p, DWORD length) { return p == nullptr ? std::string() : std::string(p, length); }
+
+// False for anything but an http or https address.
+bool CrackWebUrl(const std::string& url, UrlParts& out) {
+  URL_COMPONENTSA c{};
+  c.dwStructSize = sizeof c;
+  // Lengths without buffers: the parts are pointed to within url.
+  c.dwHostNameLength = c.dwUserNameLength = c.dwPasswordLength = c.dwUrlPathLength = c.dwExtraInfoLength = 1;
+  if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return false;
+  if (c.nScheme != INTERNET_SCHEME_HTTP && c.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  out.bSecure = c.nScheme == INTERNET_SCHEME_HTTPS;
+  out.strHost = Part(c.lpszHostName, c.dwHostNameLength);
+  out.strUser = Part(c.lpszUserName, c.dwUserNameLength);
+  out.strPassword = Part(c.lpszPassword, c.dwPasswordLength);
+  out.strObject = Part(c.lpszUrlPath, c.dwUrlPathLength) + Part(c.lpszExtraInfo, c.dwExtraInfoLength);
+  if (out.strObject.empty()) out.strObject = "/";
+  out.nPort = c.nPort;
+  return !out.strHost.empty();
+}
+
+void SetTimeOuts(HINTERNET h, DWORD connectMs, DWORD leftMs) {
+  SetTimeOut(h, INTERNET_OPTION_CONNECT_TIMEOUT, std::min(connectMs, leftMs));
+  SetTimeOut(h, INTERNET_OPTION_SEND_TIMEOUT, leftMs);
+  SetTimeOut(h, INTERNET_OPTION_RECEIVE_TIMEOUT, leftMs);
 }
 
 // A header's text; false when the response has none.
@@ -69,13 +110,19 @@ bool QueryHeader(HINTERNET request, DWORD query, std::string& value) {
   return false;
 }
 
-bool QueryNumber(HINTERNET request, DWORD query, unsigned long long& value) {
-  ULONGLONG number = 0;
-  DWORD length = sizeof number;
+bool QueryStatus(HINTERNET request, DWORD& status) {
+  DWORD length = sizeof status;
   DWORD index = 0;
-  if (!HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER64, &number, &length, &index)) return false;
-  value = number;
-  return true;
+  return HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, &index);
+}
+
+// The announced length, read as text: the number form has 32 bits only.
+bool QueryContentLength(HINTERNET request, unsigned long long& length) {
+  std::string value;
+  if (!QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, value)) return false;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, length);
+  return error == std::errc() && stop == end;
 }
 
 // The Location taken against the address that answered with it.
@@ -94,17 +141,48 @@ bool CombineUrl(const std::string& base, const std::string& location, std::strin
   return false;
 }
 
+// What the waiting caller learns of the transfer on the worker thread.
+struct Transfer {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::optional<Clock::time_point> connectingSince;  // while a name or a connection is awaited
+  bool bDone = false;
+  bool bOpened = false;
+  std::string strBody;
+};
+
+// Called on the worker thread, within its WinINet calls; the context is
+// the Transfer. Nothing but these three looks at it.
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  if (status != INTERNET_STATUS_RESOLVING_NAME && status != INTERNET_STATUS_CONNECTING_TO_SERVER &&
+      status != INTERNET_STATUS_CONNECTED_TO_SERVER) {
+    return;
+  }
+  Transfer& t = *reinterpret_cast<Transfer*>(context);
+  std::lock_guard<std::mutex> g(t.lock);
+  if (status == INTERNET_STATUS_CONNECTED_TO_SERVER) {
+    t.connectingSince.reset();
+  } else if (!t.connectingSince) {
+    t.connectingSince = Clock::now();
+  }
+  t.changed.notify_all();
+}
+
 bool ReadBody(HINTERNET request, Clock::time_point deadline, std::size_t nMaxBytes, std::string& body) {
   unsigned long long announced = 0;
-  const bool hasLength = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, announced);
+  const bool hasLength = QueryContentLength(request, announced);
   unsigned long long received = 0;
   char block[16384];
   for (;;) {
     DWORD left = 0;
     if (!TimeLeft(deadline, left)) return false;
     SetTimeOut(request, INTERNET_OPTION_RECEIVE_TIMEOUT, left);
+    // A read waits until its buffer is full: ask only for what is there,
+    // so that the deadline is looked at between the pieces.
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
     DWORD n = 0;
-    if (!InternetReadFile(request, block, sizeof block, &n)) return false;
+    if (available > 0 && !InternetReadFile(request, block, std::min<DWORD>(available, sizeof block), &n)) return false;
     if (n == 0) break;
     received += n;
     if (received > nMaxBytes) return false;
@@ -114,27 +192,37 @@ bool ReadBody(HINTERNET request, Clock::time_point deadline, std::size_t nMaxByt
   return !hasLength || received == announced;
 }
 
-}  // namespace
-
-bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
-                 const UrlOpenerLimits& limits) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(limits.nTotalTimeoutMs, 0L));
+// The transfer itself, on the worker thread: the body, or false.
+bool Fetch(const std::string& url, const std::string& userAgent, const UrlOpenerLimits& limits,
+           Clock::time_point deadline, Transfer* transfer, std::string& body) {
+  const DWORD connectMs = static_cast<DWORD>(std::clamp(limits.nConnectTimeoutMs, 1L, 0x7FFFFFFFL));
+  const auto context = reinterpret_cast<DWORD_PTR>(transfer);
   InternetHandle session(InternetOpenA(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (session.get() == nullptr) return false;
+  // Handles made later take it over; it is called only for a context other than 0.
+  InternetSetStatusCallbackA(session.get(), OnStatus);
   std::string current = UrlForOpener(url);
   for (long redirects = 0;; ++redirects) {
-    if (!IsWebUrl(current)) return false;
+    UrlParts parts;
+    if (!CrackWebUrl(current, parts)) return false;
     DWORD left = 0;
     if (!TimeLeft(deadline, left)) return false;
-    // Handles take the session's time-outs when they are made.
-    SetTimeOut(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT,
-               std::min<DWORD>(left, static_cast<DWORD>(std::max(limits.nConnectTimeoutMs, 1L))));
-    SetTimeOut(session.get(), INTERNET_OPTION_SEND_TIMEOUT, left);
-    SetTimeOut(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, left);
-    InternetHandle request(InternetOpenUrlA(session.get(), current.c_str(), nullptr, 0, kOpenFlags, 0));
+    // Windows hands the limits down from handle to handle; Wine takes each
+    // only from the handle that uses it.
+    SetTimeOuts(session.get(), connectMs, left);
+    InternetHandle connection(InternetConnectA(session.get(), parts.strHost.c_str(), parts.nPort,
+                                               parts.strUser.empty() ? nullptr : parts.strUser.c_str(),
+                                               parts.strPassword.empty() ? nullptr : parts.strPassword.c_str(),
+                                               INTERNET_SERVICE_HTTP, 0, context));
+    if (connection.get() == nullptr) return false;
+    const char* accept[] = {"*/*", nullptr};
+    InternetHandle request(HttpOpenRequestA(connection.get(), "GET", parts.strObject.c_str(), nullptr, nullptr,
+                                            accept, kOpenFlags | (parts.bSecure ? INTERNET_FLAG_SECURE : 0), context));
     if (request.get() == nullptr) return false;
-    unsigned long long status = 0;
-    if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, status)) return false;
+    SetTimeOuts(request.get(), connectMs, left);
+    if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return false;
+    DWORD status = 0;
+    if (!QueryStatus(request.get(), status)) return false;
     std::string location;
     if (status >= 300 && status < 400 && QueryHeader(request.get(), HTTP_QUERY_LOCATION, location)) {
       // A negative limit follows any number, as libcurl's does.
@@ -144,11 +232,41 @@ bool OpenUrlText(const std::string& url, const std::string& userAgent, std::stri
       current = UrlForOpener(next);
       continue;
     }
-    std::string body;
-    if (!ReadBody(request.get(), deadline, limits.nMaxBodyBytes, body)) return false;
-    text += body;
-    return true;
+    return ReadBody(request.get(), deadline, limits.nMaxBodyBytes, body);
   }
+}
+
+}  // namespace
+
+bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
+                 const UrlOpenerLimits& limits) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(limits.nTotalTimeoutMs, 0L));
+  const auto connectLimit = std::chrono::milliseconds(std::max(limits.nConnectTimeoutMs, 0L));
+  std::shared_ptr<Transfer> transfer;
+  try {
+    transfer = std::make_shared<Transfer>();
+    std::thread([transfer, url, userAgent, limits, deadline] {
+      std::string body;
+      const bool opened = Fetch(url, userAgent, limits, deadline, transfer.get(), body);
+      std::lock_guard<std::mutex> g(transfer->lock);
+      transfer->bDone = true;
+      transfer->bOpened = opened;
+      transfer->strBody = std::move(body);
+      transfer->changed.notify_all();
+    }).detach();
+  } catch (const std::exception&) {
+    return false;  // no thread to be had
+  }
+  std::unique_lock<std::mutex> lock(transfer->lock);
+  while (!transfer->bDone) {
+    Clock::time_point limit = deadline;
+    if (transfer->connectingSince) limit = std::min(limit, *transfer->connectingSince + connectLimit);
+    if (Clock::now() >= limit) return false;
+    transfer->changed.wait_until(lock, limit);
+  }
+  if (!transfer->bOpened) return false;
+  text += transfer->strBody;
+  return true;
 }
 
 }  // namespace platform

@@ -34,6 +34,23 @@ platform::SocketAddressV4 Listener::address() const {
 
 Listener::~Listener() { Close(); }
 
+FullListener::FullListener() {
+  // Backlog 0 and never accepted: once the queue is full, further
+  // handshakes are dropped and the connects stay pending.
+  for (int i = 0; i < 32; ++i) {
+    const SOCKET s = SockCreate();
+    if (s == INVALID_SOCKET) break;
+    m_queued.push_back(s);
+    if (SockConnect(s, m_listener.address(), 150) == -1) return;
+  }
+  for (SOCKET q : m_queued) SockClose(q, TRUE);
+  throw std::runtime_error("the listener's queue never filled");
+}
+
+FullListener::~FullListener() {
+  for (SOCKET q : m_queued) SockClose(q, TRUE);
+}
+
 Connection Connect(Listener& listener) {
   Connection c;
   c.ours = SockCreate();

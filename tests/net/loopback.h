@@ -40,6 +40,23 @@ class Listener {
   std::uint32_t m_address = 0;
 };
 
+// A listener that never accepts, its queue filled up (through SockConnect):
+// a connect to it stays pending until its limit. Throws when the queue
+// never fills.
+class FullListener {
+ public:
+  FullListener();
+  ~FullListener();
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+  std::uint16_t port() const { return m_listener.port(); }
+  platform::SocketAddressV4 address() const { return m_listener.address(); }
+
+ private:
+  Listener m_listener{0};
+  std::vector<platform::SocketHandle> m_queued;
+};
+
 // Our socket, connected through SockConnect, and the peer's accepted end.
 struct Connection {
   platform::SocketHandle ours = platform::kNoSocket;

@@ -24,8 +24,8 @@ TEST_F(NamedMutexTest, NamesAsTheSystemTakesThem) {
   CloseNamedMutex(Create("Local\\" + names[0], true));
   for (MutexHandle h : handles) CloseNamedMutex(h);
 
-  // The longest name the system takes, and what it refuses.
-  const std::string longest = Name("") + std::string(259 - Name("").size(), 'x');
+  // The longest name the system takes (MAX_PATH characters), and what it refuses.
+  const std::string longest = Name("") + std::string(260 - Name("").size(), 'x');
   CloseNamedMutex(Create(longest, false));
   for (const std::string& refused : {std::string(), Name("a") + std::string("\0b", 2), Name("a\\b"),
                                      "\\" + Name("x"), longest + "x"}) {

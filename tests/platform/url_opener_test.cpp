@@ -171,23 +171,29 @@ TEST_F(UrlOpener, SilentOrDawdlingServerEndsAtTheOverallLimit) {
     const Clock::time_point start = Clock::now();
     while (!stop && MillisecondsSince(start) < ms) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   };
-  // The one says nothing after the request; the other sends its body a
-  // byte at a time, each one well within any single wait.
+  // One says nothing after the request; the others send their header or
+  // their body a byte at a time, each one well within any single wait.
+  const auto dawdle = [&](PeerSocket fd, const std::string& head, const std::string& rest) {
+    loopback::ReadRequestHeader(fd);
+    if (!loopback::SendAll(fd, head)) return;
+    for (std::size_t i = 0; i < rest.size() && !stop; ++i) {
+      waitForStop(100);
+      if (!loopback::SendAll(fd, rest.substr(i, 1))) return;
+    }
+  };
   loopback::ScriptedServer silent([&](PeerSocket fd, int) {
     loopback::ReadRequestHeader(fd);
     waitForStop(10000);
   });
-  loopback::ScriptedServer dawdling([&](PeerSocket fd, int) {
-    loopback::ReadRequestHeader(fd);
-    if (!loopback::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n")) return;
-    for (int i = 0; i < 100 && !stop; ++i) {
-      waitForStop(100);
-      if (!loopback::SendAll(fd, "x")) return;
-    }
+  loopback::ScriptedServer slowHeader([&](PeerSocket fd, int) {
+    dawdle(fd, "HTTP/1.1 200 OK\r\n", "X-Padding: " + std::string(100, 'p') + "\r\nContent-Length: 0\r\n\r\n");
+  });
+  loopback::ScriptedServer slowBody([&](PeerSocket fd, int) {
+    dawdle(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", std::string(100, 'x'));
   });
   UrlOpenerLimits limits;
   limits.nTotalTimeoutMs = 1000;
-  for (const loopback::ScriptedServer* server : {&silent, &dawdling}) {
+  for (const loopback::ScriptedServer* server : {&silent, &slowHeader, &slowBody}) {
     std::string text = "kept";
     const Clock::time_point start = Clock::now();
     EXPECT_FALSE(OpenUrlText("http://127.0.0.1:" + std::to_string(server->port()) + "/", "t", text, limits));
@@ -198,6 +204,19 @@ TEST_F(UrlOpener, SilentOrDawdlingServerEndsAtTheOverallLimit) {
     EXPECT_EQ(server->connections(), 1);
   }
   stop = true;
+}
+
+TEST_F(UrlOpener, ConnectLimitHoldsAgainstAListenerThatNeverAccepts) {
+  loopback::FullListener full;
+  UrlOpenerLimits limits;
+  limits.nConnectTimeoutMs = 300;
+  std::string text = "kept";
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(OpenUrlText("http://127.0.0.1:" + std::to_string(full.port()) + "/", "t", text, limits));
+  const long long elapsed = MillisecondsSince(start);
+  EXPECT_GE(elapsed, 280);
+  EXPECT_LT(elapsed, 3000);
+  EXPECT_EQ(text, "kept");
 }
 
 TEST_F(UrlOpener, RefusedConnectionFailsAtOnce) {
@@ -213,14 +232,14 @@ TEST_F(UrlOpener, RefusedConnectionFailsAtOnce) {
   EXPECT_EQ(text, "kept");
 }
 
-TEST_F(UrlOpener, SpacesAndControlBytesGoOutEncoded) {
+TEST_F(UrlOpener, SpacesAndControlBytesGoOutEncodedTheRestAsItIs) {
   Site site([](const std::string&) { return Answer("200 OK", "ok"); });
   const struct {
     std::string path, target;
   } cases[] = {
       {"/r?q=a b", "/r?q=a%20b"},
       {"/r?q=\t\x01\x1f\x7f|", "/r?q=%09%01%1F%7F|"},
-      {"/r?x=%41&y=~", "/r?x=%41&y=~"},
+      {"/r?k=\xE7\x82\xB9&x=%41&y=~", "/r?k=\xE7\x82\xB9&x=%41&y=~"},  // everything else as it is
   };
   for (const auto& c : cases) {
     std::string text;
