@@ -61,15 +61,23 @@ bool StandsWhere(HANDLE h, const std::string& dir, std::string_view name) {
   return folded == ToLower(JoinPath(dir, name)) || (!plain.empty() && folded == ToLower(JoinPath(dir, plain)));
 }
 
-bool IsEntryOf(HANDLE h, const std::string& path) {
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return std::string();
   std::string full(MAX_PATH, '\0');
-  DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (n >= full.size()) {
-    full.assign(n, '\0');
-    n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return std::string();
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.assign(n, '\0');  // n counts the terminating zero then
   }
-  if (n == 0 || n >= full.size()) return false;
-  full.resize(n);
+  return std::string();
+}
+
+bool IsEntryOf(HANDLE h, const std::string& path) {
+  const std::string full = FullPath(path);
   const std::size_t slash = ReverseFindSeparator(full);
   if (slash == npos || slash + 1 == full.size()) return false;
   std::string parent = full.substr(0, slash);
