@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "download/download.h"
+#include "net/sock.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -316,6 +317,8 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   // A file-size limit is then a failed write, which DownloadFile handles.
   platform::IgnoreFileSizeLimitSignal();
+  // As in the launcher: a socket library that cannot start shows as a download that cannot connect.
+  SockStartup();
 
   CHttpDownload session;
   Options options;

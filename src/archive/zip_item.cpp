@@ -72,7 +72,7 @@ std::uint32_t CopyOpenEntry(ZipReader* r, const ZipItem& item, platform::FileHan
     if (!platform::WriteFileAll(out, buffer, static_cast<std::size_t>(n))) return ZI_WRITE;
   }
   if (count != a->m_record.m_nUncompressedSize || crc != a->m_record.m_nCrc32) return ZI_WRITE;
-  if (stamp) platform::SetFileTimes(out, item.m_tAccess, item.m_tModification);
+  if (stamp) platform::SetFileTimes(out, item.m_tCreation, item.m_tAccess, item.m_tModification);
   return ZI_OK;
 }
 

@@ -18,8 +18,11 @@ static std::int32_t WaitError(int ready) {
 }
 
 int SockStartup() {
-  // POSIX sockets need no library start-up, and sends never raise SIGPIPE
-  // (MSG_NOSIGNAL), so there is nothing to prepare.
+  const std::int32_t error = platform::SocketStartup();
+  if (error != 0) {
+    t_nSockError = error;
+    return -1;
+  }
   return 0;
 }
 

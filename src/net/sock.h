@@ -7,8 +7,8 @@
 #include "platform/socket.h"
 #include "platform/types.h"
 
-using SOCKET = int;
-constexpr SOCKET INVALID_SOCKET = -1;
+using SOCKET = platform::SocketHandle;
+constexpr SOCKET INVALID_SOCKET = platform::kNoSocket;
 
 // Family, port and address, the last two in network byte order (16 bytes).
 using SockAddrIn = platform::SocketAddressV4;
@@ -22,6 +22,8 @@ constexpr std::int32_t SOCK_EHOSTNOTFOUND = platform::kSocketHostNotFound;
 extern thread_local std::int32_t t_nSockError;
 
 // Limits are milliseconds; -1 waits for ever.
+// 0 when the socket library is ready (version 2.2 of Winsock on Windows),
+// -1 with the reason in t_nSockError. Needed once before any other call.
 int SockStartup();
 SOCKET SockCreate();
 // Immediate: closed at once. Otherwise the sending side is shut first and

@@ -57,18 +57,6 @@ bool DosDateTimeToFileTime(std::uint16_t date, std::uint16_t time, FileTime& ft)
   return true;
 }
 
-bool UnixTimeToFileTime(std::int64_t t, FileTime& ft) {
-  if (t < 0) return false;
-  ft = (t + kEpochDifference) * kTicksPerSecond;
-  return true;
-}
-
-std::int64_t FileTimeToUnixTime(FileTime ft) {
-  std::int64_t s = ft / kTicksPerSecond;
-  if (ft % kTicksPerSecond < 0) --s;
-  return s - kEpochDifference;
-}
-
 FileTime CurrentFileTime() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);

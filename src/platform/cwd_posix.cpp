@@ -22,12 +22,14 @@ std::string GetCurrentDir() {
 
 bool SetCurrentDir(const std::string& path) { return !path.empty() && chdir(path.c_str()) == 0; }
 
-SavedCurrentDir::SavedCurrentDir() : m_fd(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+SavedCurrentDir::SavedCurrentDir() : m_h(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
 
 SavedCurrentDir::~SavedCurrentDir() {
-  if (m_fd >= 0) close(m_fd);
+  if (m_h >= 0) close(static_cast<int>(m_h));
 }
 
-bool SavedCurrentDir::Restore() const { return m_fd >= 0 && fchdir(m_fd) == 0; }
+bool SavedCurrentDir::IsValid() const { return m_h >= 0; }
+
+bool SavedCurrentDir::Restore() const { return m_h >= 0 && fchdir(static_cast<int>(m_h)) == 0; }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
-// Files by handle. Every handle is closed on exec.
+// Files by handle. No handle is passed on to a program that this one
+// starts (closed on exec; not inherited on Windows).
 #pragma once
 
 #include <cstddef>
@@ -9,16 +10,19 @@
 
 namespace platform {
 
-using FileHandle = int;
+// A descriptor, or on Windows a HANDLE (INVALID_HANDLE_VALUE is -1 too).
+using FileHandle = std::intptr_t;
 constexpr FileHandle kNoFile = -1;
 
 FileHandle OpenFileForReading(const std::string& path);
 
 // Creates the file, or empties it when it exists, for writing. A new file
-// gets mode (less the umask); an emptied one keeps its own. Fails when the last component is a symbolic
-// link, when it is a directory, and when an existing file has no owner
-// write permission (its read-only attribute). The last test looks at the
-// mode itself, so it holds for root as well.
+// gets mode (less the umask; on Windows the read-only attribute when mode
+// has no owner write permission); an emptied one keeps its own. Fails when
+// the last component is a symbolic link, when it is a directory, and when
+// an existing file has no owner write permission (its read-only
+// attribute). The last test looks at the mode itself, so it holds for root
+// as well.
 FileHandle CreateFileForWriting(const std::string& path, unsigned mode);
 
 // Reads up to size bytes starting at pos, going on after short reads until
@@ -33,8 +37,9 @@ bool GetFileSize(FileHandle h, std::uint64_t& size);
 // A regular file on disk, as opposed to a pipe, socket, device or directory.
 bool IsDiskFile(FileHandle h);
 
-// Access and modification times (Linux keeps no creation time).
-bool SetFileTimes(FileHandle h, FileTime access, FileTime modification);
+// Creation, access and modification times; Linux keeps no creation time
+// and leaves it.
+bool SetFileTimes(FileHandle h, FileTime creation, FileTime access, FileTime modification);
 
 void CloseFile(FileHandle h);
 

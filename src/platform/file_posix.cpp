@@ -10,6 +10,8 @@ namespace platform {
 
 namespace {
 
+int Fd(FileHandle h) { return static_cast<int>(h); }
+
 timespec ToTimespec(FileTime ft) {
   constexpr std::int64_t kTicksPerSecond = 10000000;
   std::int64_t ticks = ft % kTicksPerSecond;
@@ -56,7 +58,7 @@ FileHandle CreateFileForWriting(const std::string& path, unsigned mode) {
 long ReadFileAt(FileHandle h, std::uint64_t pos, void* buffer, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    ssize_t n = pread(h, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(pos + done));
+    ssize_t n = pread(Fd(h), static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(pos + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;
@@ -68,7 +70,7 @@ long ReadFileAt(FileHandle h, std::uint64_t pos, void* buffer, std::size_t size)
 bool WriteFileAll(FileHandle h, const void* data, std::size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = write(h, p, size);
+    ssize_t n = write(Fd(h), p, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -79,23 +81,23 @@ bool WriteFileAll(FileHandle h, const void* data, std::size_t size) {
 
 bool GetFileSize(FileHandle h, std::uint64_t& size) {
   struct stat st;
-  if (fstat(h, &st) != 0) return false;
+  if (fstat(Fd(h), &st) != 0) return false;
   size = static_cast<std::uint64_t>(st.st_size);
   return true;
 }
 
 bool IsDiskFile(FileHandle h) {
   struct stat st;
-  return fstat(h, &st) == 0 && S_ISREG(st.st_mode);
+  return fstat(Fd(h), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool SetFileTimes(FileHandle h, FileTime access, FileTime modification) {
+bool SetFileTimes(FileHandle h, FileTime /*creation*/, FileTime access, FileTime modification) {
   const timespec times[2] = {ToTimespec(access), ToTimespec(modification)};
-  return futimens(h, times) == 0;
+  return futimens(Fd(h), times) == 0;
 }
 
 void CloseFile(FileHandle h) {
-  if (h >= 0) close(h);
+  if (h >= 0) close(Fd(h));
 }
 
 }  // namespace platform

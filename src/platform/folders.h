@@ -5,14 +5,17 @@
 
 namespace platform {
 
-// Full path of the running executable; empty when it cannot be read.
+// Full path of the running executable, of any length; empty when it
+// cannot be read.
 std::string GetModuleFileName();
 
-// The per-user local application data folder, without a trailing '/':
-// $XDG_DATA_HOME when set and absolute, else $HOME/.local/share, else the
-// password database's home + /.local/share. Empty when no usable home is
-// found: a home that is relative or the file-system root itself does not
-// count, so the data never lands in a directory at the root.
+// The per-user local application data folder, without a trailing
+// separator: $XDG_DATA_HOME when set and absolute, else $HOME/.local/share,
+// else the password database's home + /.local/share; on Windows
+// SHGetFolderPathA(CSIDL_LOCAL_APPDATA). Empty when no usable folder is
+// found: one that is relative or the root itself (of the file system, of
+// a drive) does not count, so the data never lands in a directory at the
+// root.
 std::string GetLocalAppDataFolder();
 
 }  // namespace platform

@@ -16,11 +16,18 @@ namespace platform {
 // The value of key in section of the file at path, at most nSize - 1
 // bytes (what a buffer of nSize bytes holds beside its terminating zero).
 // def, cut alike, when the file (a regular file), the section or the key
-// is missing. Memory stays the same for any size of file or line.
+// is missing. Memory stays the same for any size of file or line. On
+// Windows the system's GetPrivateProfileStringA reads it, by its own rules
+// (the ones above are modelled on them); a relative path counts from the
+// current directory there too.
 std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
                                     std::size_t nSize, const std::string& path);
 
-// The reader behind it, fed with the file's bytes in pieces of any size.
+// What a buffer of nSize bytes holds of text: at most nSize - 1 bytes, and
+// nothing from a zero byte on, as a C string would hold it.
+std::string FitProfileBuffer(std::string_view text, std::size_t nSize);
+
+// The reader behind it on Linux, fed with the file's bytes in pieces of any size.
 class ProfileScanner {
  public:
   ProfileScanner(std::string_view section, std::string_view key, std::size_t nSize);

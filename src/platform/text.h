@@ -1,7 +1,8 @@
 // Byte strings in the locale's multibyte encoding (the one main() selects
-// with setlocale(LC_ALL, "")). Searches step over whole characters, so a
-// trail byte is never taken for an ASCII separator; an invalid sequence
-// counts as one byte.
+// with setlocale(LC_ALL, "")); on Windows in the ANSI code page, stepped
+// as CharNextA steps. Searches step over whole characters, so a trail byte
+// is never taken for an ASCII separator; an invalid sequence counts as one
+// byte (on Windows: as CharNextA counts it).
 #pragma once
 
 #include <cstddef>
@@ -42,8 +43,13 @@ std::string EscapeControls(std::string_view s);
 // True when s holds a C0 control byte or DEL.
 bool HasControlByte(std::string_view s);
 
-// snprintf into a string.
+// snprintf into a string. mingw's C99 printf (the one libstdc++ selects)
+// is checked as gnu_printf.
+#ifdef _WIN32
+std::string Format(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 // atoi on a view that need not be zero-terminated: leading blanks, an
 // optional sign, the digits up to the first other byte; 0 without digits.

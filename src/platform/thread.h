@@ -2,12 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <thread>
 
 namespace platform {
 
 // The calling thread's identifier, unique among the running threads of
-// the system (the main thread's is the process id).
+// the system (on Linux the main thread's is the process id).
 std::uint32_t CurrentThreadId();
 
 class Thread {
@@ -23,7 +22,18 @@ class Thread {
   void Join();
 
  private:
-  std::thread m_thread;
+  // What the new thread calls, through this object (it cannot move).
+  void Run() { m_pProc(m_pArg); }
+#ifdef _WIN32
+  static unsigned __stdcall Entry(void* self);
+#else
+  static void* Entry(void* self);
+#endif
+
+  void (*m_pProc)(void*) = nullptr;
+  void* m_pArg = nullptr;
+  bool m_bRunning = false;
+  std::uintptr_t m_hThread = 0;  // pthread_t, or the HANDLE of _beginthreadex
 };
 
 }  // namespace platform

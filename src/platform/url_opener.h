@@ -1,5 +1,5 @@
-// Simple GET requests through libcurl, for the configuration service and
-// the launch report.
+// Simple GET requests for the configuration service and the launch report,
+// through libcurl on POSIX and WinINet on Windows.
 #pragma once
 
 #include <cstddef>
@@ -14,17 +14,22 @@ struct UrlOpenerLimits {
   long nMaxRedirects = 10;
 };
 
-// GETs url, following redirects, with the environment's proxy settings
-// (http_proxy, no_proxy, ...), and appends the body to text with every
-// carriage return and line feed dropped. Any HTTP status counts as opened.
-// False, and text untouched, when the URL cannot be opened or the transfer
-// breaks off or exceeds a limit.
-// The address as it goes to libcurl, which refuses one holding a space or
-// a control byte before sending anything: those bytes percent-encoded
-// (%20, %0A, %7F), every other byte as it is.
+// The address as it goes to the opener (libcurl refuses one holding a
+// space or a control byte before sending anything): those bytes
+// percent-encoded (%20, %0A, %7F), every other byte as it is.
 std::string UrlForOpener(const std::string& url);
 
+// GETs an http or https url, following redirects (any 3xx with a
+// Location), with the system's proxy settings (the environment's
+// http_proxy, no_proxy, ... on POSIX; the pre-configured ones on Windows),
+// and appends the body to text with every carriage return and line feed
+// dropped. Any HTTP status counts as opened. False, and text untouched,
+// when the URL cannot be opened or the transfer breaks off or exceeds a
+// limit.
 bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
                  const UrlOpenerLimits& limits = {});
+
+// Body bytes as the openers keep them: without carriage returns and line feeds.
+void AppendWithoutLineBreaks(std::string& text, const char* pData, std::size_t nLength);
 
 }  // namespace platform

@@ -19,29 +19,11 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   std::size_t n = size * count;
   sink.nReceived += n;
   if (sink.nReceived > sink.nMax) return 0;  // makes curl fail the transfer
-  for (std::size_t i = 0; i < n; ++i) {
-    if (data[i] != '\r' && data[i] != '\n') sink.body += data[i];
-  }
+  AppendWithoutLineBreaks(sink.body, data, n);
   return n;
 }
 
 }  // namespace
-
-std::string UrlForOpener(const std::string& url) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(url.size());
-  for (unsigned char c : url) {
-    if (c <= 0x20 || c == 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
                  const UrlOpenerLimits& limits) {

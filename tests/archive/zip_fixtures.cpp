@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
+#include <random>
+
 #include "support/support.h"
 
 namespace zip_fixtures {
@@ -135,6 +138,30 @@ Built Build(const Archive& a) {
   Add16(s, static_cast<std::uint32_t>(a.comment.size()));
   s += a.comment + a.trailer;
   return b;
+}
+
+// A small tree: text, random bytes, an empty file, an empty directory,
+// nested directories and an executable.
+void MakeSourceTree(const std::string& root) {
+  std::mt19937 g(7);
+  std::string random(70000, '\0');
+  for (char& c : random) c = static_cast<char>(g());
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "row " + std::to_string(i) + "\n";
+  testing_support::WriteFile(root + "/readme.txt", "hello\n");
+  testing_support::WriteFile(root + "/data/random.bin", random);
+  testing_support::WriteFile(root + "/data/deep/er/text.txt", text);
+  testing_support::WriteFile(root + "/empty.txt", "");
+  testing_support::WriteFile(root + "/bin/run.sh", "#!/bin/sh\necho run\n", 0755);
+  std::filesystem::create_directories(root + "/nothing/here");
+  // Past times of odd seconds, a different one for each file: an extracted
+  // file stamped now, or at the MS-DOS time's even second, shows.
+  std::int64_t t = 1500000001;
+  for (const std::string& rel : testing_support::ListTree(root)) {
+    if (rel.back() == '/') continue;
+    EXPECT_TRUE(testing_support::SetFileTimes(root + "/" + rel, testing_support::FileTimes{t, t + 86400})) << rel;
+    t += 7777;
+  }
 }
 
 void RunTool(const std::vector<std::string>& argv, const std::string& cwd, const std::string& input) {

@@ -54,6 +54,11 @@ std::string UtBlock(unsigned flags, const std::vector<std::int32_t>& times);
 // Another extra block of size data bytes.
 std::string OtherBlock(std::uint16_t id, std::size_t size);
 
+// A small tree: text, random bytes, an empty file, an empty directory,
+// nested directories and an executable, each file with a past time of its
+// own (odd seconds, so that a time rounded to MS-DOS's two seconds shows).
+void MakeSourceTree(const std::string& root);
+
 // Runs argv in cwd; fails the current test when the tool does not exit 0.
 void RunTool(const std::vector<std::string>& argv, const std::string& cwd, const std::string& input = "");
 // python3 -c script args...

@@ -3,19 +3,16 @@
 #include "download/download.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "download_cases.h"
 #include "loopback.h"
 #include "platform/mutex.h"
 #include "support/support.h"
@@ -27,28 +24,9 @@ using testing_support::ListTree;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
+using namespace download_cases;
 
 namespace {
-
-std::string Body(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 7919) & 0xFF);
-  return s;
-}
-
-std::string Ok(const std::string& body, const std::string& extra = "") {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
-}
-
-const std::string kBusy = "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n";
-
-struct Download {
-  CHttpDownload session;
-  Download() {
-    session.m_nConnectTimeout = session.m_nSendTimeout = session.m_nReceiveTimeout = 2000;
-    session.m_strMutexPrefix = "tolvane-test-" + std::to_string(getpid());
-  }
-};
 
 long long Since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
@@ -211,7 +189,7 @@ TEST(DownloadFile, MakesTheTargetsDirectoriesAndUsesTheTempFileBesideIt) {
   std::atomic<bool> sawTemp{false};
   TempDir dir;
   const std::string target = dir / "a/b/c/file.zip";
-  ScriptedServer server([&](int fd, int) {
+  ScriptedServer server([&](loopback::PeerSocket fd, int) {
     loopback::ReadRequestHeader(fd);
     loopback::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123456789");
     sawTemp = testing_support::WaitFor([&] { return Exists(target + ".down-5"); }, std::chrono::seconds(2));
@@ -229,28 +207,26 @@ TEST(DownloadFile, MakesTheTargetsDirectoriesAndUsesTheTempFileBesideIt) {
 
 TEST(DownloadFile, ModificationTimeFromTheResponse) {
   TempDir dir;
-  struct stat st {};
   {
     Responder server({Ok("x", "Last-Modified: Wed, 01 Jun 2011 10:00:00 GMT\r\n")});
     Download d;
     ASSERT_EQ(d.session.DownloadFile(server.Url("/f").c_str(), (dir / "dated").c_str()), HD_OK);
-    ASSERT_EQ(stat((dir / "dated").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, 1306922400);
+    EXPECT_EQ(testing_support::GetFileTimes(dir / "dated").modification, 1306922400);
   }
   {
     Responder server({Ok("x")});
     Download d;
-    const time_t before = time(nullptr);
+    const std::time_t before = std::time(nullptr);
     ASSERT_EQ(d.session.DownloadFile(server.Url("/f").c_str(), (dir / "undated").c_str()), HD_OK);
-    ASSERT_EQ(stat((dir / "undated").c_str(), &st), 0);
-    EXPECT_GE(st.st_mtime, before);
-    EXPECT_LE(st.st_mtime, time(nullptr));
+    const std::int64_t modified = testing_support::GetFileTimes(dir / "undated").modification;
+    EXPECT_GE(modified, before);
+    EXPECT_LE(modified, std::time(nullptr));
   }
 }
 
 TEST(DownloadFile, NoticesOfAThreeBlockFile) {
   const std::string body = Body(3 * RECV_BUFFER_SIZE);
-  ScriptedServer server([&](int fd, int) {
+  ScriptedServer server([&](loopback::PeerSocket fd, int) {
     loopback::ReadRequestHeader(fd);
     // Header and blocks apart, so that each block is one fill of the ring.
     loopback::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
@@ -321,7 +297,7 @@ TEST(DownloadFile, StopWhileTheBodyStallsIsNoBrokenTransfer) {
   for (int cuts : {0, HD_MAX_BROKEN_ATTEMPTS}) {
     const std::string answer = Ok(Body(100000));
     std::atomic<bool> stalled{false};
-    ScriptedServer server([&](int fd, int index) {
+    ScriptedServer server([&](loopback::PeerSocket fd, int index) {
       loopback::ReadRequestHeader(fd);
       loopback::SendAll(fd, answer.substr(0, 30000));
       if (index < cuts) return;
@@ -382,28 +358,4 @@ TEST(DownloadFile, TargetThatCannotBeReplacedIsAFailure) {
   Download d;
   EXPECT_EQ(d.session.DownloadFile(server.Url("/f").c_str(), (dir / "busy").c_str()), HD_FAILED);
   EXPECT_TRUE(testing_support::IsDir(dir / "busy/inside"));
-}
-
-TEST(DownloadFile, FullDiskEndsWithinItsBound) {
-  // A file-size limit stands in for a full disk: writes past it fail.
-  const std::string body = Body(1 << 20);
-  Responder server({Ok(body)});
-  TempDir dir;
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{64 * 1024, 64 * 1024};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    Download d;
-    d.session.m_nRetryMode = 2;
-    _exit(d.session.DownloadFile(server.Url("/f").c_str(), (dir / "f").c_str()));
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), HD_FAILED);
-  EXPECT_EQ(server.connections(), 1 + HD_MAX_BROKEN_ATTEMPTS);
-  EXPECT_EQ(ListTree(dir.path()), std::vector<std::string>{"f.down"});
-  EXPECT_LE(ReadFile(dir / "f.down").size(), 64u * 1024);
 }

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
       paths.push_back(arg);
     }
     for (const auto& path : paths) {
-      std::fprintf(stderr, "%s\n", path.c_str());
+      std::fprintf(stderr, "%s\n", path.string().c_str());
       Run(ReadAll(path));
       ++files;
     }

@@ -1,14 +1,12 @@
 // An untrusted archive: listed item by item, then unpacked into a fresh
 // directory. Nothing may appear outside that directory, and the current
 // directory must be the caller's again afterwards.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -28,10 +26,14 @@ struct Scratch {
   fs::path zip;
   fs::path dest;
   Scratch() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvane-zipfuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-    root = pattern;
+    std::mt19937_64 random(std::random_device{}());
+    for (int attempt = 0; attempt < 100 && root.empty(); ++attempt) {
+      const fs::path candidate = fs::temp_directory_path() / ("tolvane-zipfuzz-" + std::to_string(random() % 1000000000));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec)) root = candidate;
+    }
+    FUZZ_CHECK(!root.empty());
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::replace);
     zip = root / "in.zip";
     dest = root / "a" / "b" / "c" / "dest";
     fs::create_directories(dest.parent_path());
@@ -49,7 +51,7 @@ Scratch& TheScratch() {
 
 bool IsBelow(const fs::path& path, const fs::path& dir) {
   const std::string p = path.string();
-  const std::string d = dir.string() + "/";
+  const std::string d = (dir / "").string();
   return p.compare(0, d.size(), d) == 0;
 }
 
@@ -59,7 +61,9 @@ void MakeRemovable(const fs::path& root) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
+    if (it->is_directory(ec) && !it->is_symlink(ec)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::replace, ec);
+    }
   }
 }
 
@@ -80,7 +84,9 @@ void ListItems(const std::string& zipPath, std::vector<std::string>& absent) {
     FUZZ_CHECK(std::memchr(item.m_szName, '\0', sizeof item.m_szName) != nullptr);
     const std::string path = ItemNameToPath(item.m_szName);
     std::error_code ec;
-    if (!path.empty() && path[0] == '/' && !fs::exists(fs::symlink_status(path, ec))) absent.push_back(path);
+    // Rooted, or on a drive of Windows: a place outside every destination.
+    const bool absolute = (!path.empty() && path[0] == '/') || (path.size() >= 2 && path[1] == ':');
+    if (absolute && !fs::exists(fs::symlink_status(path, ec))) absent.push_back(path);
   }
   FUZZ_CHECK(ZipGetItem(handle, count, &item) == ZI_ARGS);
   FUZZ_CHECK(ZipCloseFile(handle) == ZI_OK);
@@ -114,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path& p = it->path();
     if (p == s.zip || IsBelow(p, s.dest) || p == s.dest) continue;
     const bool parent = p == s.root / "a" || p == s.root / "a" / "b" || p == s.root / "a" / "b" / "c";
-    if (!parent) std::fprintf(stderr, "outside the destination: %s\n", p.c_str());
+    if (!parent) std::fprintf(stderr, "outside the destination: %s\n", p.string().c_str());
     FUZZ_CHECK(parent);
   }
   FUZZ_CHECK(!ec);

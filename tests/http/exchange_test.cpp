@@ -3,7 +3,6 @@
 #include "http/exchange.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <mutex>
@@ -112,7 +111,7 @@ TEST(HttpExchange, RedirectToAnotherHostSendsTheNewRequestThere) {
 
 TEST(HttpExchange, RootRelativeRedirectStaysOnTheServer) {
   std::atomic<int> n{0};
-  ScriptedServer server([&](int fd, int index) {
+  ScriptedServer server([&](loopback::PeerSocket fd, int index) {
     loopback::ReadRequestHeader(fd);
     n = index + 1;
     loopback::SendAll(fd, index == 0 ? "HTTP/1.1 302 Found\r\nLocation: /x\r\n\r\n"
@@ -129,7 +128,7 @@ TEST(HttpExchange, RootRelativeRedirectStaysOnTheServer) {
 TEST(HttpExchange, ThroughAnHttpProxyTheRequestNamesTheUrlAlsoAfterARedirect) {
   std::mutex lock;
   std::vector<std::string> lines;
-  ScriptedServer proxy([&](int fd, int index) {
+  ScriptedServer proxy([&](loopback::PeerSocket fd, int index) {
     std::string request = loopback::ReadRequestHeader(fd);
     {
       std::lock_guard<std::mutex> g(lock);
@@ -171,7 +170,7 @@ TEST(HttpExchange, LongHeaderLinesAreStoredWhole) {
 }
 
 TEST(HttpExchange, SilentServerIsTransientWithinTheReceiveLimit) {
-  ScriptedServer server([](int fd, int) {
+  ScriptedServer server([](loopback::PeerSocket fd, int) {
     loopback::ReadRequestHeader(fd);
     loopback::ReadExactly(fd, 1, 3000);  // says nothing until the client gives up
   });
@@ -229,7 +228,7 @@ TEST(HttpExchange, RedirectCircleEndsAfterTwentyFollowed) {
 }
 
 TEST(HttpExchange, TwentyRedirectsAreFollowed) {
-  ScriptedServer server([](int fd, int index) {
+  ScriptedServer server([](loopback::PeerSocket fd, int index) {
     loopback::ReadRequestHeader(fd);
     loopback::SendAll(fd, index < HX_MAX_RESTARTS ? "HTTP/1.1 302 Found\r\nLocation: /next\r\n\r\n"
                                                   : "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
@@ -241,10 +240,9 @@ TEST(HttpExchange, TwentyRedirectsAreFollowed) {
 
 TEST(HttpExchange, EndlessHeaderFailsPastItsBound) {
   std::atomic<std::size_t> sent{0};
-  ScriptedServer server([&](int fd, int) {
+  ScriptedServer server([&](loopback::PeerSocket fd, int) {
     loopback::ReadRequestHeader(fd);
-    timeval limit{2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    loopback::SetSendTimeout(fd, 2000);
     const std::string line = "X-More: " + std::string(990, 'm') + "\r\n";
     if (!loopback::SendAll(fd, "HTTP/1.1 200 OK\r\n")) return;
     // Bounded: 16 MiB at most, and the client hangs up long before.
@@ -269,7 +267,7 @@ TEST(HttpExchange, LocationWithControlBytesNeverReachesARequest) {
 }
 
 TEST(HttpExchange, Socks5BoundNameIsConsumedBeforeTheHeader) {
-  ScriptedServer proxy([](int fd, int) {
+  ScriptedServer proxy([](loopback::PeerSocket fd, int) {
     if (loopback::ReadExactly(fd, 3) != std::string("\5\1\0", 3)) return;
     loopback::SendAll(fd, std::string("\5\0", 2));
     if (loopback::ReadExactly(fd, 10) != std::string("\5\1\0\1\x7f\0\0\1\x1f\x90", 10)) return;

@@ -1,50 +1,54 @@
 #include "loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
+#include "net/sock.h"
+
 namespace loopback {
 
-Listener::Listener(int backlog, const char* address) {
-  m_address = inet_addr(address);
-  if ((ntohl(m_address) >> 24) != 127) throw std::runtime_error("not a loopback address");
-  m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (m_fd < 0) throw std::runtime_error("socket");
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = m_address;
-  socklen_t len = sizeof sin;
-  if (bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
-      listen(m_fd, backlog) != 0 ||
-      getsockname(m_fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
-    close(m_fd);
-    throw std::runtime_error("listen");
-  }
-  m_port = ntohs(sin.sin_port);
+namespace {
+
+// Every test of a program that links these peers has the socket library
+// started, as the launcher starts it before its first socket.
+class SocketLibrary : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_EQ(SockStartup(), 0) << t_nSockError; }
+};
+[[maybe_unused]] ::testing::Environment* const g_socketLibrary =
+    ::testing::AddGlobalTestEnvironment(new SocketLibrary);
+
+bool WaitReadableSince(PeerSocket fd, Clock::time_point start, int timeoutMs) {
+  const long long left = timeoutMs - MillisecondsSince(start);
+  return left > 0 && WaitReadable(fd, static_cast<int>(left));
+}
+
+}  // namespace
+
+platform::SocketAddressV4 Listener::address() const {
+  return platform::MakeSocketAddressV4(m_address, m_port);
 }
 
 Listener::~Listener() { Close(); }
 
-void Listener::Close() {
-  if (m_fd >= 0) close(m_fd);
-  m_fd = -1;
+FullListener::FullListener() {
+  // Backlog 0 and never accepted: once the queue is full, further
+  // handshakes are dropped and the connects stay pending.
+  for (int i = 0; i < 32; ++i) {
+    const SOCKET s = SockCreate();
+    if (s == INVALID_SOCKET) break;
+    m_queued.push_back(s);
+    if (SockConnect(s, m_listener.address(), 150) == -1) return;
+  }
+  for (SOCKET q : m_queued) SockClose(q, TRUE);
+  throw std::runtime_error("the listener's queue never filled");
 }
 
-SockAddrIn Listener::address() const {
-  return platform::MakeSocketAddressV4(m_address, m_port);
-}
-
-int Listener::Accept(int timeoutMs) {
-  pollfd p{m_fd, POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) != 1) return -1;
-  return accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+FullListener::~FullListener() {
+  for (SOCKET q : m_queued) SockClose(q, TRUE);
 }
 
 Connection Connect(Listener& listener) {
@@ -53,72 +57,53 @@ Connection Connect(Listener& listener) {
   if (c.ours == INVALID_SOCKET) throw std::runtime_error("SockCreate");
   if (SockConnect(c.ours, listener.address(), 5000) != 0) throw std::runtime_error("SockConnect");
   c.peer = listener.Accept();
-  if (c.peer < 0) throw std::runtime_error("accept");
+  if (c.peer == kNoPeer) throw std::runtime_error("accept");
   return c;
 }
 
 void CloseConnection(Connection& c) {
   if (c.ours != INVALID_SOCKET) SockClose(c.ours, TRUE);
-  if (c.peer >= 0) close(c.peer);
+  if (c.peer != kNoPeer) ClosePeer(c.peer);
   c = Connection{};
 }
 
-bool SendAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-std::string ReadToEnd(int fd, int timeoutMs) {
+std::string ReadToEnd(PeerSocket fd, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char buf[65536];
-  for (;;) {
-    const long long left = timeoutMs - MillisecondsSince(start);
-    if (left <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left)) != 1) break;
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+  while (WaitReadableSince(fd, start, timeoutMs)) {
+    const long n = ReceiveSome(fd, buf, sizeof buf);
     if (n <= 0) break;
     got.append(buf, static_cast<std::size_t>(n));
   }
   return got;
 }
 
-void CloseWithReset(int fd) {
-  linger l{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  close(fd);
+std::thread SendLater(PeerSocket fd, std::string bytes, int delayMs) {
+  return std::thread([fd, bytes = std::move(bytes), delayMs] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    SendAll(fd, bytes);
+    ShutdownSend(fd);
+  });
 }
 
-static bool WaitReadable(int fd, Clock::time_point start, int timeoutMs) {
-  const long long left = timeoutMs - MillisecondsSince(start);
-  if (left <= 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, static_cast<int>(left)) == 1;
-}
-
-std::string ReadRequestHeader(int fd, int timeoutMs) {
+std::string ReadRequestHeader(PeerSocket fd, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char c;
-  while (got.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, start, timeoutMs) &&
-         recv(fd, &c, 1, 0) == 1) {
+  while (got.find("\r\n\r\n") == std::string::npos && WaitReadableSince(fd, start, timeoutMs) &&
+         ReceiveSome(fd, &c, 1) == 1) {
     got += c;
   }
   return got;
 }
 
-std::string ReadExactly(int fd, std::size_t n, int timeoutMs) {
+std::string ReadExactly(PeerSocket fd, std::size_t n, int timeoutMs) {
   std::string got;
   const Clock::time_point start = Clock::now();
   char buf[4096];
-  while (got.size() < n && WaitReadable(fd, start, timeoutMs)) {
-    const ssize_t r = recv(fd, buf, std::min(sizeof buf, n - got.size()), 0);
+  while (got.size() < n && WaitReadableSince(fd, start, timeoutMs)) {
+    const long r = ReceiveSome(fd, buf, std::min(sizeof buf, n - got.size()));
     if (r <= 0) break;
     got.append(buf, static_cast<std::size_t>(r));
   }
@@ -129,11 +114,11 @@ ScriptedServer::ScriptedServer(Handler handler, const char* address)
     : m_listener(16, address), m_handler(std::move(handler)) {
   m_thread = std::thread([this] {
     while (!m_stop) {
-      const int fd = m_listener.Accept(50);
-      if (fd < 0) continue;
+      const PeerSocket fd = m_listener.Accept(50);
+      if (fd == kNoPeer) continue;
       const int index = m_accepted++;
       m_handler(fd, index);
-      close(fd);
+      ClosePeer(fd);
     }
   });
 }
@@ -147,7 +132,7 @@ Responder::Responder(std::vector<std::string> answers, const char* address)
     : m_address(address),
       m_answers(std::move(answers)),
       m_server(
-          [this](int fd, int index) {
+          [this](PeerSocket fd, int index) {
             std::string request = ReadRequestHeader(fd);
             {
               std::lock_guard<std::mutex> g(m_lock);

@@ -50,7 +50,7 @@ struct ScriptedProxy {
   loopback::ScriptedServer server;
 
   explicit ScriptedProxy(std::vector<Step> s)
-      : steps(std::move(s)), server([this](int fd, int) {
+      : steps(std::move(s)), server([this](loopback::PeerSocket fd, int) {
           for (const Step& step : steps) {
             Bytes got = loopback::ReadExactly(fd, step.expect.size(), 2000);
             received += got;

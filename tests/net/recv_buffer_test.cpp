@@ -1,7 +1,6 @@
 #include "net/recv_buffer.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -72,8 +71,8 @@ void RunScript(const Script& script) {
         ASSERT_TRUE(loopback::SendAll(c.peer, step.bytes));
         continue;
       case Step::kClose:
-        close(c.peer);
-        c.peer = -1;
+        loopback::ClosePeer(c.peer);
+        c.peer = loopback::kNoPeer;
         continue;
       case Step::kDetach:
         p->hSocket = INVALID_SOCKET;

@@ -1,13 +1,8 @@
 #include "net/sock.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,14 +17,6 @@ using loopback::MillisecondsSince;
 
 namespace {
 
-// The tests that send to a closed peer would die of SIGPIPE under the
-// default disposition: make sure nobody has set it aside.
-void ExpectSigpipeDefault() {
-  struct sigaction current {};
-  ASSERT_EQ(sigaction(SIGPIPE, nullptr, &current), 0);
-  ASSERT_EQ(current.sa_handler, SIG_DFL);
-}
-
 std::string Pattern(std::size_t size) {
   std::string s(size, '\0');
   for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
@@ -38,20 +25,35 @@ std::string Pattern(std::size_t size) {
 
 }  // namespace
 
-TEST(SockStartup, HasNothingToStart) { EXPECT_EQ(SockStartup(), 0); }
+TEST(SockStartup, ReadiesTheLibraryAgainAndAgain) {
+  EXPECT_EQ(SockStartup(), 0);
+  EXPECT_EQ(SockStartup(), 0);
+}
 
-TEST(SockCreate, MakesNonBlockingCloseOnExecSocketWithReuseAddress) {
+TEST(SockCreate, MakesStreamSocketWithReuseAddressNotInherited) {
   const SOCKET s = SockCreate();
   ASSERT_NE(s, INVALID_SOCKET);
-  EXPECT_TRUE(fcntl(s, F_GETFD) & FD_CLOEXEC);
-  EXPECT_TRUE(fcntl(s, F_GETFL) & O_NONBLOCK);
-  int value = 0;
-  socklen_t len = sizeof value;
-  ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_REUSEADDR, &value, &len), 0);
-  EXPECT_EQ(value, 1);
-  ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_TYPE, &value, &len), 0);
-  EXPECT_EQ(value, SOCK_STREAM);
+  const loopback::SocketFacts facts = loopback::Facts(s);
+  EXPECT_TRUE(facts.bOpen);
+  EXPECT_TRUE(facts.bStream);
+  EXPECT_TRUE(facts.bReuseAddress);
+  EXPECT_FALSE(facts.bInherited);
   SockClose(s, TRUE);
+}
+
+TEST(SockCreate, ReceiveOnTheSocketNeverWaits) {
+  // The socket layer's own receive on a connection with nothing in it: a
+  // socket that blocks would sit there until the peer's late bytes came.
+  Listener listener;
+  Connection c = loopback::Connect(listener);
+  std::thread late = loopback::SendLater(c.peer, "late", 1500);
+  char buffer[8];
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(platform::SocketReceive(c.ours, buffer, sizeof buffer), -1);
+  EXPECT_EQ(platform::SocketLastError(), platform::kSocketWouldBlock);
+  EXPECT_LT(MillisecondsSince(start), 1000);
+  late.join();
+  loopback::CloseConnection(c);
 }
 
 TEST(SockConnect, ReachesListenerAndFailsAtOnceWhereNothingListens) {
@@ -68,24 +70,12 @@ TEST(SockConnect, ReachesListenerAndFailsAtOnceWhereNothingListens) {
                         5000),
             -1);
   EXPECT_LT(MillisecondsSince(start), 2000);
-  EXPECT_EQ(t_nSockError, ECONNREFUSED);
+  EXPECT_EQ(t_nSockError, loopback::kRefused);
   SockClose(s, TRUE);
 }
 
 TEST(SockConnect, FullBacklogFailsAfterTheLimit) {
-  // Backlog 0 and never accepted: once the queue is full, further
-  // handshakes are dropped and the connects stay pending.
-  Listener listener(0);
-  std::vector<SOCKET> queued;
-  bool full = false;
-  for (int i = 0; i < 32 && !full; ++i) {
-    const SOCKET s = SockCreate();
-    ASSERT_NE(s, INVALID_SOCKET);
-    queued.push_back(s);
-    full = SockConnect(s, listener.address(), 150) == -1;
-  }
-  ASSERT_TRUE(full) << "the listener's queue never filled";
-
+  loopback::FullListener listener;
   const SOCKET s = SockCreate();
   t_nSockError = 0;
   const Clock::time_point start = Clock::now();
@@ -95,7 +85,6 @@ TEST(SockConnect, FullBacklogFailsAfterTheLimit) {
   EXPECT_LT(elapsed, 3000);
   EXPECT_EQ(t_nSockError, SOCK_EWOULDBLOCK);  // a limit, not a timed-out connection
   SockClose(s, TRUE);
-  for (SOCKET q : queued) SockClose(q, TRUE);
 }
 
 TEST(SockConnectHost, ResolvesThenConnects) {
@@ -108,9 +97,9 @@ TEST(SockConnectHost, ResolvesThenConnects) {
     SCOPED_TRACE(c.host);
     const SOCKET s = SockCreate();
     EXPECT_EQ(SockConnectHost(s, c.host, listener.port(), 2000, c.inThread), 0);
-    const int peer = listener.Accept();
-    EXPECT_GE(peer, 0);
-    if (peer >= 0) close(peer);
+    const loopback::PeerSocket peer = listener.Accept();
+    EXPECT_NE(peer, loopback::kNoPeer);
+    if (peer != loopback::kNoPeer) loopback::ClosePeer(peer);
     SockClose(s, TRUE);
   }
 
@@ -120,7 +109,7 @@ TEST(SockConnectHost, ResolvesThenConnects) {
   EXPECT_EQ(SockConnectHost(s, "no-such-host.invalid", listener.port(), 5000, TRUE), -1);
   EXPECT_LT(MillisecondsSince(start), 2000);
   EXPECT_EQ(t_nSockError, SOCK_EHOSTNOTFOUND);
-  EXPECT_EQ(listener.Accept(100), -1);
+  EXPECT_EQ(listener.Accept(100), loopback::kNoPeer);
   SockClose(s, TRUE);
 }
 
@@ -143,7 +132,7 @@ TEST(SockSend, DeliversEverythingToAPeerThatReads) {
   });
   EXPECT_EQ(SockSend(c.ours, data.data(), static_cast<std::int32_t>(data.size()), 5000),
             static_cast<std::int32_t>(data.size()));
-  shutdown(c.ours, SHUT_WR);
+  loopback::ShutdownSend(c.ours);
   reader.join();
   EXPECT_TRUE(got == data) << "received " << got.size() << " of " << data.size() << " bytes";
   loopback::CloseConnection(c);
@@ -163,7 +152,7 @@ TEST(SockSend, PeerThatStopsReadingGivesShortCountAfterTheLimit) {
   EXPECT_GE(elapsed, 180);
   EXPECT_LT(elapsed, 3000);
   // What was counted as sent is what the peer gets, in order.
-  shutdown(c.ours, SHUT_WR);
+  loopback::ShutdownSend(c.ours);
   const std::string got = loopback::ReadToEnd(c.peer, 10000);
   EXPECT_EQ(got.size(), static_cast<std::size_t>(sent));
   EXPECT_TRUE(got == data.substr(0, got.size()));
@@ -171,7 +160,7 @@ TEST(SockSend, PeerThatStopsReadingGivesShortCountAfterTheLimit) {
 }
 
 TEST(SockSend, PeerThatClosedGivesShortCountAndNoSignal) {
-  ExpectSigpipeDefault();
+  loopback::ExpectBrokenPipeSignalUntouched();
   struct Case {
     const char* name;
     bool reset;
@@ -183,19 +172,19 @@ TEST(SockSend, PeerThatClosedGivesShortCountAndNoSignal) {
     if (k.reset) {
       loopback::CloseWithReset(c.peer);
     } else {
-      close(c.peer);
+      loopback::ClosePeer(c.peer);
     }
-    c.peer = -1;
+    c.peer = loopback::kNoPeer;
     const std::string data = Pattern(16 << 20);
     t_nSockError = 0;
     const Clock::time_point start = Clock::now();
     const std::int32_t sent = SockSend(c.ours, data.data(), static_cast<std::int32_t>(data.size()), 2000);
     EXPECT_LT(sent, static_cast<std::int32_t>(data.size()));
     EXPECT_LT(MillisecondsSince(start), 1900) << "failed by the limit, not by the peer";
-    EXPECT_TRUE(t_nSockError == EPIPE || t_nSockError == ECONNRESET) << t_nSockError;
+    EXPECT_TRUE(loopback::IsBrokenConnection(t_nSockError)) << t_nSockError;
     // Once more on the dead connection: still a count, still no signal.
     EXPECT_EQ(SockSend(c.ours, "again", 5, 200), 0);
-    EXPECT_TRUE(t_nSockError == EPIPE || t_nSockError == ECONNRESET) << t_nSockError;
+    EXPECT_TRUE(loopback::IsBrokenConnection(t_nSockError)) << t_nSockError;
     loopback::CloseConnection(c);
   }
 }
@@ -211,7 +200,7 @@ TEST(SockRecv, PeerClosingDeliversDataFirstThenTheEnd) {
   const Case cases[] = {
       {"data then close", "hello", false, 0, 0},
       {"close without data", "", false, 0, 0},
-      {"reset without data", "", true, -1, ECONNRESET},
+      {"reset without data", "", true, -1, loopback::kReset},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -221,9 +210,9 @@ TEST(SockRecv, PeerClosingDeliversDataFirstThenTheEnd) {
     if (k.reset) {
       loopback::CloseWithReset(c.peer);
     } else {
-      close(c.peer);
+      loopback::ClosePeer(c.peer);
     }
-    c.peer = -1;
+    c.peer = loopback::kNoPeer;
     char buffer[64] = {};
     if (!k.data.empty()) {
       EXPECT_EQ(SockRecv(c.ours, buffer, sizeof buffer, 2000), static_cast<std::int32_t>(k.data.size()));
@@ -231,9 +220,12 @@ TEST(SockRecv, PeerClosingDeliversDataFirstThenTheEnd) {
     }
     t_nSockError = 0;
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(SockRecv(c.ours, buffer, sizeof buffer, 2000), k.end);
+    const std::int32_t end = SockRecv(c.ours, buffer, sizeof buffer, 2000);
     EXPECT_LT(MillisecondsSince(start), 1900);
-    EXPECT_EQ(t_nSockError, k.endError);
+    if (!(k.reset && end == 0 && loopback::ResetMayReadAsEnd())) {
+      EXPECT_EQ(end, k.end);
+      EXPECT_EQ(t_nSockError, k.endError);
+    }
     loopback::CloseConnection(c);
   }
 }
@@ -258,40 +250,18 @@ TEST(SockRecv, TakesAtMostTheCapacityAndTimesOutWithinTheLimit) {
   loopback::CloseConnection(c);
 }
 
-TEST(SockRecv, KeepsItsLimitOnADescriptorThatBlocks) {
-  // The receive is tried before the wait: it must not sit in the kernel
-  // until the data comes when the descriptor was handed over blocking.
-  Listener listener;
-  Connection c = loopback::Connect(listener);
-  ASSERT_EQ(fcntl(c.ours, F_SETFL, fcntl(c.ours, F_GETFL) & ~O_NONBLOCK), 0);
-  std::thread late([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    loopback::SendAll(c.peer, "late");
-    // Whatever happens, no receive after this one waits for ever.
-    shutdown(c.peer, SHUT_WR);
-  });
-  char buffer[8] = {};
-  const Clock::time_point start = Clock::now();
-  EXPECT_EQ(SockRecv(c.ours, buffer, sizeof buffer, 200), -1);
-  EXPECT_LT(MillisecondsSince(start), 1000);
-  late.join();
-  EXPECT_EQ(SockRecv(c.ours, buffer, sizeof buffer, 2000), 4);
-  EXPECT_EQ(std::string(buffer, 4), "late");
-  loopback::CloseConnection(c);
-}
-
 TEST(SockOperations, NoSocketFailsAtOnceEvenWithoutALimit) {
   char buffer[4];
   const Clock::time_point start = Clock::now();
   t_nSockError = 0;
   EXPECT_EQ(SockRecv(INVALID_SOCKET, buffer, sizeof buffer, -1), -1);
-  EXPECT_EQ(t_nSockError, EBADF);
+  EXPECT_EQ(t_nSockError, loopback::kNotASocket);
   t_nSockError = 0;
   EXPECT_EQ(SockSend(INVALID_SOCKET, "x", 1, -1), 0);
-  EXPECT_EQ(t_nSockError, EBADF);
+  EXPECT_EQ(t_nSockError, loopback::kNotASocket);
   t_nSockError = 0;
   EXPECT_EQ(SockConnect(INVALID_SOCKET, platform::MakeSocketAddressV4(loopback::Ipv4(127, 0, 0, 1), 9), -1), -1);
-  EXPECT_EQ(t_nSockError, EBADF);
+  EXPECT_EQ(t_nSockError, loopback::kNotASocket);
   EXPECT_LT(MillisecondsSince(start), 1000);
 }
 
@@ -305,7 +275,7 @@ TEST(SockClose, ImmediateAndGracefulBothEndTheStream) {
     std::thread peer([&] {
       seen = loopback::ReadToEnd(c.peer, 5000);
       loopback::SendAll(c.peer, "bye");
-      close(c.peer);
+      loopback::ClosePeer(c.peer);
     });
     ASSERT_EQ(SockSend(c.ours, "last words", 10, 1000), 10);
     const Clock::time_point start = Clock::now();
@@ -313,7 +283,7 @@ TEST(SockClose, ImmediateAndGracefulBothEndTheStream) {
     EXPECT_LT(MillisecondsSince(start), 3000);
     peer.join();
     EXPECT_EQ(seen, "last words");
-    EXPECT_EQ(fcntl(c.ours, F_GETFD), -1) << "socket still open";
+    EXPECT_FALSE(loopback::Facts(c.ours).bOpen) << "socket still open";
     c = Connection{};
   }
 }
@@ -327,7 +297,7 @@ TEST(SockClose, GracefulDrainEndsAtItsLimitAgainstAnEndlessSender) {
     const Clock::time_point start = Clock::now();
     while (!stop && MillisecondsSince(start) < 10000 && loopback::SendAll(c.peer, chunk)) {
     }
-    close(c.peer);
+    loopback::ClosePeer(c.peer);
   });
   const Clock::time_point start = Clock::now();
   SockCloseGraceful(c.ours, 300);

@@ -1,54 +1,29 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <stddef.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <functional>
+#include <filesystem>
 
+#include "platform/file.h"
 #include "support/support.h"
 
 using namespace platform;
 using testing_support::Exists;
+using testing_support::ListTree;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
 
-// The cases of a rename that must never replace anything; false at the
-// first that fails, with what failed in `failed`.
-bool RenameCasesHold(const std::string& dir, std::string& failed) {
-  auto check = [&](bool ok, const char* what) {
-    if (!ok && failed.empty()) failed = what;
-    return ok;
-  };
-  WriteFile(dir + "/Setup.exe", "new");
-  WriteFile(dir + "/Launcher.exe", "old");
-  WriteFile(dir + "/Other.exe", "other", 0755);
-  mkdir((dir + "/Folder.exe").c_str(), 0755);
-  symlink("nowhere", (dir + "/Dangling.exe").c_str());
-  return check(!RenameNoReplace(dir + "/Setup.exe", dir + "/Launcher.exe"), "onto a file") &&
-         check(ReadFile(dir + "/Launcher.exe") == "old" && ReadFile(dir + "/Setup.exe") == "new", "files unchanged") &&
-         check(!RenameNoReplace(dir + "/Setup.exe", dir + "/Setup.exe"), "onto itself") &&
-         check(ReadFile(dir + "/Setup.exe") == "new", "itself unchanged") &&
-         check(!RenameNoReplace(dir + "/Setup.exe", dir + "/Folder.exe"), "onto a directory") &&
-         check(!RenameNoReplace(dir + "/Setup.exe", dir + "/Dangling.exe"), "onto a dangling link") &&
-         check(Exists(dir + "/Dangling.exe") && !Exists(dir + "/nowhere"), "link unchanged") &&
-         check(!RenameNoReplace(dir + "/Missing.exe", dir + "/New.exe"), "a missing file") &&
-         check(!Exists(dir + "/New.exe"), "nothing made") &&
-         check(RenameNoReplace(dir + "/Other.exe", dir + "/Game.exe"), "to a new name") &&
-         check(!Exists(dir + "/Other.exe") && ReadFile(dir + "/Game.exe") == "other", "moved") &&
-         check(access((dir + "/Game.exe").c_str(), X_OK) == 0, "mode kept");
+// A file made read-only the platform's way: a mode without write
+// permission, the read-only attribute on Windows.
+void WriteReadOnlyFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  const FileHandle h = CreateFileForWriting(path, 0444);
+  ASSERT_NE(h, kNoFile) << path;
+  EXPECT_TRUE(WriteFileAll(h, bytes.data(), bytes.size()));
+  CloseFile(h);
 }
 
 }  // namespace
@@ -58,8 +33,8 @@ TEST(Files, EnumerateMatchesWithoutCaseAndSorts) {
   WriteFile(t / "b.exe", "");
   WriteFile(t / "SETUP.EXE", "");
   WriteFile(t / "readme.txt", "");
+  WriteFile(t / "noext", "");
   WriteFile(t / "sub/inner.exe", "");
-  symlink("/", (t / "link").c_str());
 
   std::vector<DirEntry> entries;
   ASSERT_TRUE(EnumerateDirectory(t.path(), "*.exe", entries));
@@ -67,76 +42,101 @@ TEST(Files, EnumerateMatchesWithoutCaseAndSorts) {
   EXPECT_EQ(entries[0].strName, "SETUP.EXE");
   EXPECT_EQ(entries[1].strName, "b.exe");
 
+  // "*.*" matches names without a dot too; the directory may end with a separator.
   ASSERT_TRUE(EnumerateDirectory(t.path() + "/", "*.*", entries));
   std::vector<std::string> names;
   for (const DirEntry& e : entries) names.push_back(e.strName + (e.bDirectory ? "/" : ""));
-  // A link to a directory is not a directory here.
-  EXPECT_EQ(names, (std::vector<std::string>{"SETUP.EXE", "b.exe", "link", "readme.txt", "sub/"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"SETUP.EXE", "b.exe", "noext", "readme.txt", "sub/"}));
 
+  // Nothing that matches is an empty list; a directory that is not there is a failure.
+  EXPECT_TRUE(EnumerateDirectory(t / "sub", "*.zip", entries));
+  EXPECT_TRUE(entries.empty());
+  entries.push_back(DirEntry{"stale", false});
   EXPECT_FALSE(EnumerateDirectory(t / "missing", "*.*", entries));
   EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(EnumerateDirectory("", "*.*", entries));
 }
 
 TEST(Files, ExistsAndIsDirectory) {
   TempDir t;
   WriteFile(t / "f", "x");
-  symlink("missing", (t / "dangling").c_str());
-  symlink(t.path().c_str(), (t / "dirlink").c_str());
   EXPECT_TRUE(PathExists(t / "f"));
   EXPECT_FALSE(PathIsDirectory(t / "f"));
+  EXPECT_FALSE(PathIsLink(t / "f"));
   EXPECT_TRUE(PathExists(t.path()));
   EXPECT_TRUE(PathIsDirectory(t.path()));
-  EXPECT_FALSE(PathExists(t / "dangling"));
-  EXPECT_FALSE(PathIsDirectory(t / "dangling"));
-  EXPECT_TRUE(PathIsDirectory(t / "dirlink"));
   EXPECT_FALSE(PathExists(t / "missing"));
+  EXPECT_FALSE(PathIsDirectory(t / "missing"));
+  EXPECT_FALSE(PathExists(t / "f/below"));
+  EXPECT_FALSE(PathExists(""));
 }
 
-TEST(Files, ResetAttributesGivesWriteBackButNotThroughLinks) {
+TEST(Files, RenameNeverReplacesAnything) {
   TempDir t;
-  WriteFile(t / "ro", "x", 0444);
-  WriteFile(t / "target", "x", 0444);
-  symlink((t / "target").c_str(), (t / "link").c_str());
-  struct stat st;
-  EXPECT_TRUE(ResetAttributes(t / "ro"));
-  ASSERT_EQ(stat((t / "ro").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
-  EXPECT_FALSE(ResetAttributes(t / "link"));
-  ASSERT_EQ(stat((t / "target").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  WriteFile(t / "Setup.exe", "new");
+  WriteFile(t / "Launcher.exe", "old");
+  WriteFile(t / "Other.exe", "other");
+  ASSERT_TRUE(CreateOneDirectory(t / "Folder.exe"));
+  EXPECT_FALSE(RenameNoReplace(t / "Setup.exe", t / "Launcher.exe"));
+  EXPECT_EQ(ReadFile(t / "Launcher.exe"), "old");
+  EXPECT_EQ(ReadFile(t / "Setup.exe"), "new");
+  EXPECT_FALSE(RenameNoReplace(t / "Setup.exe", t / "Setup.exe"));
+  EXPECT_EQ(ReadFile(t / "Setup.exe"), "new");
+  EXPECT_FALSE(RenameNoReplace(t / "Setup.exe", t / "Folder.exe"));
+  EXPECT_TRUE(PathIsDirectory(t / "Folder.exe"));
+  EXPECT_FALSE(RenameNoReplace(t / "Missing.exe", t / "New.exe"));
+  EXPECT_FALSE(Exists(t / "New.exe"));
+  EXPECT_TRUE(RenameNoReplace(t / "Other.exe", t / "Game.exe"));
+  EXPECT_FALSE(Exists(t / "Other.exe"));
+  EXPECT_EQ(ReadFile(t / "Game.exe"), "other");
 }
 
-TEST(Files, RenameNeverReplaces) {
+TEST(Files, ReplaceFilePutsTheFileInPlace) {
   TempDir t;
-  std::string failed;
-  EXPECT_TRUE(RenameCasesHold(t.path(), failed)) << failed;
+  WriteFile(t / "a.down1", "new");
+  WriteFile(t / "a", "old");
+  EXPECT_TRUE(ReplaceFile(t / "a.down1", t / "a"));
+  EXPECT_EQ(ReadFile(t / "a"), "new");
+  EXPECT_FALSE(Exists(t / "a.down1"));
+  WriteFile(t / "b.down1", "b");
+  EXPECT_TRUE(ReplaceFile(t / "b.down1", t / "b"));
+  EXPECT_EQ(ReadFile(t / "b"), "b");
+  WriteFile(t / "c.down1", "c");
+  ASSERT_TRUE(CreateOneDirectory(t / "c"));
+  EXPECT_FALSE(ReplaceFile(t / "c.down1", t / "c"));
+  EXPECT_EQ(ReadFile(t / "c.down1"), "c");
 }
 
-TEST(Files, RenameNeverReplacesWithoutTheKernelsNoReplaceFlag) {
-  // In a child whose renameat2 fails as on an old kernel, the link and
-  // unlink way must keep the same promises.
+TEST(Files, DirectoriesOneAtATime) {
   TempDir t;
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    sock_fprog prog{static_cast<unsigned short>(std::size(filter)), filter};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) != 0) _exit(77);
-    if (syscall(SYS_renameat2, AT_FDCWD, "a", AT_FDCWD, "b", 0) == 0 || errno != ENOSYS) _exit(78);
-    std::string failed;
-    bool ok = RenameCasesHold(t.path(), failed);
-    if (!ok) std::fprintf(stderr, "failed: %s\n", failed.c_str());
-    _exit(ok ? 0 : 1);
+  EXPECT_TRUE(CreateOneDirectory(t / "a"));
+  EXPECT_FALSE(CreateOneDirectory(t / "a"));       // there already
+  EXPECT_FALSE(CreateOneDirectory(t / "x/y"));     // no parent
+  EXPECT_FALSE(CreateOneDirectory(""));
+  WriteFile(t / "a/f", "");
+  EXPECT_FALSE(RemoveEmptyDirectory(t / "a"));     // not empty
+  EXPECT_TRUE(DeleteOneFile(t / "a/f"));
+  EXPECT_FALSE(DeleteOneFile(t / "a/f"));
+  EXPECT_TRUE(RemoveEmptyDirectory(t / "a"));
+  EXPECT_FALSE(Exists(t / "a"));
+}
+
+TEST(Files, TreeDeleteEmptiesEverythingBelowButTheDirectory) {
+  // Read-only files go too (the zip layer makes most of them so), with or
+  // without a separator after the directory.
+  for (const char* tail : {"", "/"}) {
+    TempDir t;
+    WriteFile(t / "data/update.ini", "[update]\n");
+    WriteReadOnlyFile(t / "data/Game/Game.exe", "x");
+    WriteReadOnlyFile(t / "data/Game/res/a/b/c.dat", "x");
+    WriteFile(t / "data/downZip/Game", "zip");
+    ASSERT_TRUE(CreateOneDirectory(t / "data/empty"));
+    WriteFile(t / "beside", "stays");
+    DeleteDirectoryTreeContents(t / "data" + tail);
+    EXPECT_EQ(ListTree(t.path()), (std::vector<std::string>{"beside", "data/"})) << "tail '" << tail << "'";
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp filter can be installed here";
-  EXPECT_NE(WEXITSTATUS(status), 78) << "the filter did not take";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  TempDir t;
+  DeleteDirectoryTreeContents(t / "missing");
+  DeleteDirectoryTreeContents("");
+  EXPECT_TRUE(ListTree(t.path()).empty());
 }

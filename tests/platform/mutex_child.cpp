@@ -1,10 +1,10 @@
 // mutex_child NAME WAIT_MS: opens the named mutex, prints "existed 0|1",
 // waits for it up to WAIT_MS (-1: without limit), prints "owned 0|1", and
 // then holds on until it is killed (a minute at most).
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/mutex.h"
 
@@ -21,6 +21,6 @@ int main(int argc, char** argv) {
   bool owned = platform::WaitNamedMutex(h, std::atoi(argv[2]));
   std::printf("owned %d\n", owned ? 1 : 0);
   std::fflush(stdout);
-  sleep(60);
+  std::this_thread::sleep_for(std::chrono::seconds(60));
   return 0;
 }

@@ -1,4 +1,6 @@
 // Helpers shared by the tests: scratch directories, files, child processes.
+// What needs the operating system lives in support_posix.cpp or
+// support_win.cpp; the rest is std::filesystem.
 #pragma once
 
 #include <chrono>
@@ -12,7 +14,11 @@
 
 namespace testing_support {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with all it holds.
+// A path written with '/' in the system's form (its separator instead).
+std::string SystemPath(std::string slashed);
+
+// A fresh directory in the system's temporary directory ($TMPDIR or /tmp,
+// %TMP% on Windows), removed with all it holds.
 class TempDir {
  public:
   TempDir();
@@ -20,19 +26,42 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return m_path; }
-  // path() + "/" + rel
-  std::string operator/(const std::string& rel) const { return m_path + "/" + rel; }
+  // path() + separator + rel, every '/' in rel the system's separator, so
+  // that the code under test sees the paths its users would give it.
+  std::string operator/(const std::string& rel) const;
 
  private:
   std::string m_path;
 };
 
+// Makes the missing directories on the way. A mode without the owner's
+// write bit gives a read-only file (the read-only attribute on Windows).
 void WriteFile(const std::string& path, const std::string& bytes, unsigned mode = 0644);
 std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);   // lstat: links count
-bool IsDir(const std::string& path);    // lstat: links do not count
-// Every path below root, relative to it, sorted; directories end with '/'.
+bool Exists(const std::string& path);   // links count, dangling ones too
+bool IsDir(const std::string& path);    // links do not count
+bool IsReadOnly(const std::string& path);  // no write permission for the owner
+// Every path below root, relative to it, sorted, always with '/' between
+// components; directories end with '/'.
 std::vector<std::string> ListTree(const std::string& root);
+
+// Seconds since 1970.
+struct FileTimes {
+  std::int64_t access = 0;
+  std::int64_t modification = 0;
+};
+FileTimes GetFileTimes(const std::string& path);
+bool SetFileTimes(const std::string& path, const FileTimes& times);
+
+int ProcessId();
+// Descriptors (Linux) or handles (Windows) that this process holds open;
+// -1 when they cannot be counted.
+int OpenHandleCount();
+
+// False where the tests cannot run Unix programs (zip, bsdtar, python3,
+// sh): a Windows program under Wine can start them but never learn how
+// they ended.
+bool CanRunUnixTools();
 
 // Sets or unsets environment variables for one scope.
 class ScopedEnv {
@@ -65,7 +94,8 @@ class ScopedLocale {
 
 // A double-byte locale for one scope: zh_CN.GBK compiled into a directory
 // of its own (LOCPATH), where a trail byte can be 0x5C ('\\'). ok() is false,
-// with the reason in error(), when the machine cannot make it.
+// with the reason in error(), when the machine cannot make it, and always
+// on Windows, where the code page of multibyte text is the system's.
 class ScopedGbkLocale {
  public:
   ScopedGbkLocale();
@@ -97,7 +127,8 @@ struct ProcessOptions {
 };
 
 // Runs argv (argv[0] searched on PATH as given in options.env, else ours)
-// and waits for it, at most options.timeout, after which it is killed.
+// and waits for it, at most options.timeout, after which it is killed. On
+// Windows the arguments reach the program as its C runtime parses them.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
 // n bytes of a pseudo-random sequence fixed by seed.
@@ -115,8 +146,9 @@ bool WaitFor(const std::function<bool()>& pred,
 namespace testing_support {
 
 // A child process that runs in the background until Stop() or destruction
-// (SIGTERM, then SIGKILL after a second). Its standard output is a pipe
-// that ReadLine() reads; its standard error is inherited.
+// (SIGTERM, then SIGKILL after a second; on Windows it is terminated). Its
+// standard output is a pipe that ReadLine() reads; its standard error is
+// inherited.
 class BackgroundProcess {
  public:
   explicit BackgroundProcess(const std::vector<std::string>& argv);
@@ -128,13 +160,14 @@ class BackgroundProcess {
   void Stop();
 
  private:
-  int m_pid = -1;
-  int m_out = -1;
+  std::intptr_t m_process = -1;  // pid, or process handle
+  std::intptr_t m_out = -1;      // descriptor, or pipe handle
   std::string m_pending;
 };
 
 // tests/support/http_peer.py on 127.0.0.1, serving routes (a JSON object,
-// see the script) and logging the requests it receives.
+// see the script) and logging the requests it receives. Linux build only:
+// it runs python3.
 class HttpPeer {
  public:
   explicit HttpPeer(const std::string& routesJson, int port = 0);
