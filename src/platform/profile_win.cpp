@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/files_win.h"
 
@@ -14,7 +15,14 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
   const std::string full = win::FullPath(path);
   if (full.empty()) return FitProfileBuffer(def, nSize);
   const std::string strSection(section), strKey(key), strDefault(def);
-  std::string value(std::min<std::size_t>(nSize, 0x7FFFFFFF), '\0');
+  // No value is longer than the file or the default: a buffer of nSize
+  // bytes need not be made when nSize is far larger.
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  std::uint64_t room = strDefault.size() + 1;
+  if (GetFileAttributesExA(full.c_str(), GetFileExInfoStandard, &data)) {
+    room = std::max<std::uint64_t>(room, (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow) + 1);
+  }
+  std::string value(static_cast<std::size_t>(std::min<std::uint64_t>({nSize, room, 0x7FFFFFFF})), '\0');
   const DWORD length = GetPrivateProfileStringA(strSection.c_str(), strKey.c_str(), strDefault.c_str(), value.data(),
                                                 static_cast<DWORD>(value.size()), full.c_str());
   value.resize(std::min<std::size_t>(length, value.size() - 1));
