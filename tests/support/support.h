@@ -92,17 +92,18 @@ class ScopedLocale {
   bool m_bOk = false;
 };
 
-// A double-byte locale for one scope: zh_CN.GBK compiled into a directory
-// of its own (LOCPATH), where a trail byte can be 0x5C ('\\'). ok() is false,
-// with the reason in error(), when the machine cannot make it, and always
-// on Windows, where the code page of multibyte text is the system's.
+// A double-byte locale for one scope, where a trail byte can be 0x5C ('\\'):
+// on Linux zh_CN.GBK compiled into a directory of its own (LOCPATH); on
+// Windows the ANSI code page is the process's from its start, so there it
+// is GBK's (936) only in a process started in a Chinese locale. ok() is
+// false, with the reason in error(), when there is none.
 class ScopedGbkLocale {
  public:
   ScopedGbkLocale();
   ~ScopedGbkLocale();
   ScopedGbkLocale(const ScopedGbkLocale&) = delete;
   ScopedGbkLocale& operator=(const ScopedGbkLocale&) = delete;
-  bool ok() const { return m_pLocale && m_pLocale->ok(); }
+  bool ok() const { return m_strError.empty(); }
   const std::string& error() const { return m_strError; }
 
  private:
