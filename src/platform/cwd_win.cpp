@@ -33,7 +33,8 @@ SavedCurrentDir::~SavedCurrentDir() {
   if (m_h != -1) CloseHandle(reinterpret_cast<HANDLE>(m_h));
 }
 
-bool SavedCurrentDir::IsValid() const { return !m_strPath.empty() && m_h != -1; }
+// The way back is the path; the handle only keeps it leading there.
+bool SavedCurrentDir::IsValid() const { return !m_strPath.empty(); }
 
 bool SavedCurrentDir::Restore() const { return IsValid() && SetCurrentDirectoryA(m_strPath.c_str()); }
 

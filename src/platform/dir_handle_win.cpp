@@ -1,6 +1,7 @@
 #include "platform/dir_handle.h"
 
 #include <new>
+#include <utility>
 
 #include "platform/files_win.h"
 #include "platform/path.h"

@@ -13,7 +13,8 @@ namespace platform {
 bool PathExists(const std::string& path);
 // True when the path names a directory, through links.
 bool PathIsDirectory(const std::string& path);
-// True when the path itself is a symbolic link, dangling or not.
+// True when the path itself is a symbolic link, dangling or not (on
+// Windows a reparse point: a junction or a symbolic link).
 bool PathIsLink(const std::string& path);
 
 // One directory whose parent exists; false when it exists or cannot be made.
@@ -26,8 +27,8 @@ struct DirEntry {
 
 // Entries of dir whose names match pattern, without "." and "..", sorted
 // by name. The pattern is a shell wildcard matched without regard to ASCII
-// case ("*.exe" finds SETUP.EXE); "*.*" matches every name. False when the
-// directory cannot be read.
+// case ("*.exe" finds SETUP.EXE; on Windows FindFirstFileA matches it);
+// "*.*" matches every name. False when the directory cannot be read.
 bool EnumerateDirectory(const std::string& dir, const std::string& pattern,
                         std::vector<DirEntry>& entries);
 
@@ -52,7 +53,12 @@ bool RemoveEmptyDirectory(const std::string& path);
 // and never through a symbolic link, so nothing outside dir can be reached,
 // not even when an entry is swapped for a link during the walk. Links are
 // removed as entries; directories without write permission get it back.
-// Failures are skipped.
+// On Windows each directory is held open while it is emptied, so that it
+// cannot be renamed or replaced, and every entry is checked by handle to
+// stand where it is named; files lose their read-only, hidden and system
+// attributes before they go; a link the system does not show as one (a
+// Unix symbolic link under Wine) is left alone, since deleting it would
+// delete its target. Failures are skipped.
 void DeleteDirectoryTreeContents(const std::string& dir);
 
 // Clears the read-only attribute: gives the owner write permission back.

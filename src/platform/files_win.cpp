@@ -49,27 +49,53 @@ std::string LiteralPath(const std::string& path) {
   return "\\\\?\\" + path;
 }
 
+namespace {
+
+// Names as the file system compares them: without regard to case, by the
+// system's own upper-case table.
+bool SameName(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  auto wide = [](const std::string& s) {
+    std::wstring w(s.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), static_cast<int>(w.size()));
+    w.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return w;
+  };
+  const std::wstring wa = wide(a), wb = wide(b);
+  return !wa.empty() && CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
+                                             static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 bool StandsWhere(HANDLE h, const std::string& dir, std::string_view name) {
   const std::string final = FinalPathOf(h);
   if (final.empty()) return false;
-  // The system keeps the case a name was made with; ASCII letters are all
-  // that the comparison folds, as ToLower does. Wine gives the final path
-  // of an entry "a." (made by a Unix program) as "a": the same directory.
-  const std::string folded = ToLower(final);
+  // The system keeps the case a name was made with. Wine gives the final
+  // path of an entry "a." (made by a Unix program) as "a": the same
+  // directory.
   std::string_view plain = name;
   while (!plain.empty() && (plain.back() == '.' || plain.back() == ' ')) plain.remove_suffix(1);
-  return folded == ToLower(JoinPath(dir, name)) || (!plain.empty() && folded == ToLower(JoinPath(dir, plain)));
+  return SameName(final, JoinPath(dir, name)) || (!plain.empty() && SameName(final, JoinPath(dir, plain)));
+}
+
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return std::string();
+  std::string full(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return std::string();
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.assign(n, '\0');  // n counts the terminating zero then
+  }
+  return std::string();
 }
 
 bool IsEntryOf(HANDLE h, const std::string& path) {
-  std::string full(MAX_PATH, '\0');
-  DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (n >= full.size()) {
-    full.assign(n, '\0');
-    n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  }
-  if (n == 0 || n >= full.size()) return false;
-  full.resize(n);
+  const std::string full = FullPath(path);
   const std::size_t slash = ReverseFindSeparator(full);
   if (slash == npos || slash + 1 == full.size()) return false;
   std::string parent = full.substr(0, slash);

@@ -30,6 +30,10 @@ std::string LiteralPath(const std::string& path);
 // name or a name the system changes ("a." opens "a") all fail this.
 bool StandsWhere(HANDLE h, const std::string& dir, std::string_view name);
 
+// path made absolute as the system does it ('/' becomes a backslash, "."
+// and ".." go); empty when it cannot be.
+std::string FullPath(const std::string& path);
+
 // Whether h, opened by path, is the entry that the last component of path
 // names rather than what a link there leads to (links before it count).
 bool IsEntryOf(HANDLE h, const std::string& path);

@@ -1,8 +1,9 @@
 #include "platform/profile.h"
 
 #include <algorithm>
+#include <cstdint>
 
-#include "platform/windows_api.h"
+#include "platform/files_win.h"
 
 namespace platform {
 
@@ -11,16 +12,17 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
   // A buffer of no bytes holds nothing, and the system would not say so.
   if (nSize == 0) return std::string();
   // Given a relative path the system looks in the Windows directory.
-  std::string full(MAX_PATH, '\0');
-  DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (n >= full.size()) {
-    full.assign(n, '\0');
-    n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  }
-  if (path.empty() || n == 0 || n >= full.size()) return FitProfileBuffer(def, nSize);
-  full.resize(n);
+  const std::string full = win::FullPath(path);
+  if (full.empty()) return FitProfileBuffer(def, nSize);
   const std::string strSection(section), strKey(key), strDefault(def);
-  std::string value(std::min<std::size_t>(nSize, 0x7FFFFFFF), '\0');
+  // No value is longer than the file or the default: a buffer of nSize
+  // bytes need not be made when nSize is far larger.
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  std::uint64_t room = strDefault.size() + 1;
+  if (GetFileAttributesExA(full.c_str(), GetFileExInfoStandard, &data)) {
+    room = std::max<std::uint64_t>(room, (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow) + 1);
+  }
+  std::string value(static_cast<std::size_t>(std::min<std::uint64_t>({nSize, room, 0x7FFFFFFF})), '\0');
   const DWORD length = GetPrivateProfileStringA(strSection.c_str(), strKey.c_str(), strDefault.c_str(), value.data(),
                                                 static_cast<DWORD>(value.size()), full.c_str());
   value.resize(std::min<std::size_t>(length, value.size() - 1));

@@ -3,6 +3,10 @@
 // functions (GetModuleFileName, ReplaceFile, GetPrivateProfileString).
 #pragma once
 
+// This layer's BOOL, TRUE and FALSE first: after <windows.h> its TRUE
+// and FALSE macros would stand in their place.
+#include "platform/types.h"
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif

@@ -118,3 +118,20 @@ TEST(DirHandleWindows, ALinkInTheWayIsNeverGoneThrough) {
   EXPECT_EQ(ReadFile(t / "root/Game"), "file");
   EXPECT_EQ(ListTree(t / "outside"), (std::vector<std::string>{"keep.txt"}));
 }
+
+TEST(DirHandleWindows, AnotherSpellingBeyondAsciiIsTheSameDirectory) {
+  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP();
+  TempDir t;
+  HeldDirectory root(t.path());
+  DirHandle lower = kNoDir, upper = kNoDir;
+  ASSERT_EQ(MakeAndOpenSubdirectory(root.get(), "\xE9t\xE9", lower), SubdirResult::kOpened);  // "été"
+  ASSERT_EQ(MakeAndOpenSubdirectory(root.get(), "\xC9T\xC9", upper), SubdirResult::kOpened);  // "ÉTÉ"
+  EXPECT_TRUE(WriteAt(upper, "f.txt", 0644, "x"));
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(EnumerateDirectory(t.path(), "*", entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].strName, "\xE9t\xE9");
+  EXPECT_TRUE(PathExists(t / "\xE9t\xE9/f.txt"));
+  CloseDirectory(upper);
+  CloseDirectory(lower);
+}

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/cwd.h"
+#include "record_lines.h"
 #include "support/support.h"
 
 using namespace platform;
@@ -29,13 +30,6 @@ const char kRecorder[] =
     "  echo \"$streams\"; } > \"$(dirname \"$0\")/record.tmp\"\n"
     "mv \"$(dirname \"$0\")/record.tmp\" \"$(dirname \"$0\")/record\"\n";
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  for (std::size_t nl; (nl = text.find('\n', pos)) != std::string::npos; pos = nl + 1) out.push_back(text.substr(pos, nl - pos));
-  return out;
-}
-
 }  // namespace
 
 TEST(StartProgram, OneArgumentDetachedInTheCurrentDirectory) {
@@ -53,7 +47,7 @@ TEST(StartProgram, OneArgumentDetachedInTheCurrentDirectory) {
   ASSERT_TRUE(started);
   EXPECT_LT(took, 400ms);  // not waited for
   ASSERT_TRUE(WaitFor([&] { return Exists(t / "Update/record"); }, 10s));
-  std::vector<std::string> lines = Lines(ReadFile(t / "Update/record"));
+  std::vector<std::string> lines = RecordLines(ReadFile(t / "Update/record"));
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[0], "1");
   EXPECT_EQ(lines[1], argument);

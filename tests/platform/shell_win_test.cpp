@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/cwd.h"
+#include "record_lines.h"
 #include "platform/files.h"
 #include "support/support.h"
 #include "win_fixtures.h"
@@ -28,13 +29,6 @@ namespace {
 void CopyChild(const std::string& path) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   ASSERT_TRUE(CopyFileA(TOLVANE_SHELL_CHILD, path.c_str(), TRUE)) << path;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  for (std::size_t nl; (nl = text.find('\n', pos)) != std::string::npos; pos = nl + 1) out.push_back(text.substr(pos, nl - pos));
-  return out;
 }
 
 }  // namespace
@@ -65,7 +59,7 @@ TEST(StartProgramWindows, OneArgumentDetachedInTheCurrentDirectory) {
     ASSERT_TRUE(started) << c.what;
     EXPECT_LT(took, 400ms) << c.what;  // not waited for
     ASSERT_TRUE(WaitFor([&] { return PathExists(t / "Update/update.exe.record"); }, 20s)) << c.what;
-    const std::vector<std::string> lines = Lines(ReadFile(t / "Update/update.exe.record"));
+    const std::vector<std::string> lines = RecordLines(ReadFile(t / "Update/update.exe.record"));
     ASSERT_EQ(lines.size(), 3u) << c.what;
     EXPECT_EQ(lines[0], "1") << c.what;
     EXPECT_EQ(lines[1], c.argument) << c.what;
