@@ -1,6 +1,7 @@
 // Helpers shared by the tests: scratch directories, files, child processes.
 // What needs the operating system lives in support_posix.cpp or
-// support_win.cpp; the rest is std::filesystem.
+// support_win.cpp; the rest is std::filesystem. Paths are bytes as the code
+// under test takes them: in the ANSI code page on Windows.
 #pragma once
 
 #include <chrono>
@@ -45,7 +46,7 @@ bool IsReadOnly(const std::string& path);  // no write permission for the owner
 // components; directories end with '/'.
 std::vector<std::string> ListTree(const std::string& root);
 
-// Seconds since 1970.
+// Seconds since 1970; zeros when the path cannot be read.
 struct FileTimes {
   std::int64_t access = 0;
   std::int64_t modification = 0;
