@@ -6,6 +6,9 @@
 #include <regex>
 #include <sstream>
 
+#include <unistd.h>
+
+#include "e2e/target.h"
 #include "support/support.h"
 #include "zip_fixtures.h"
 
@@ -14,20 +17,19 @@ using testing_support::Exists;
 using testing_support::ListTree;
 using testing_support::ProcessResult;
 using testing_support::ReadFile;
-using testing_support::RunProcess;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
 
+const e2e::Target& g_target = e2e::Target::Current();
+
 ProcessResult Unzip(const std::vector<std::string>& args, const std::string& cwd = "") {
-  std::vector<std::string> argv = {TOLVANE_UNZIP_BIN};
-  argv.insert(argv.end(), args.begin(), args.end());
   testing_support::ProcessOptions o;
   o.cwd = cwd;
   o.env["LC_ALL"] = "C.UTF-8";
   o.timeout = std::chrono::seconds(60);
-  return RunProcess(argv, o);
+  return g_target.Run(g_target.Program("TOLVANE_E2E_UNZIP", TOLVANE_UNZIP_BIN), args, o);
 }
 
 }  // namespace
@@ -124,6 +126,45 @@ TEST(TolvaneUnzip, RefusesBrokenAndHostileArchivesWithStatus1) {
   ProcessResult r = Unzip({t / "damaged.zip", t / "victim"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ReadFile(t / "victim"), "precious");
+}
+
+TEST(TolvaneUnzip, RefusesNamesThatLeadOutOfTheDestination) {
+  // Each archive holds ok.txt and one name aimed at the victim: climbing,
+  // absolute with either separator, on a drive (also relative to a drive's
+  // current directory, as "C:x"), or on a share. Both builds refuse them
+  // all, though only Windows would follow a drive or a share.
+  TempDir t;
+  WriteFile(t / "victim", "precious");
+  std::filesystem::create_directories(t / "cwd");
+  // Drive C: is the Wine prefix's drive_c, outside every scratch directory.
+  const std::string onC = "tolvane-e2e-" + std::to_string(getpid());
+  const std::string victim = t / "victim";
+  std::string victimBack = victim;  // "\\tmp\\...": on the current drive under Windows
+  std::replace(victimBack.begin(), victimBack.end(), '/', '\\');
+  const std::string names[] = {
+      "../victim", "..\\victim", "a/../../victim", "a\\..\\..\\victim", victim, victimBack,
+      "Z:" + victimBack, "Z:" + victim, "C:" + onC, "C:\\" + onC, "C:/" + onC, "c:" + onC,
+      "\\\\127.0.0.1\\share\\" + onC, "//127.0.0.1/share/" + onC, "\\\\?\\Z:" + victimBack,
+  };
+  std::vector<std::string> expectedTree = {"cwd/", "victim"};
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    const std::string n = std::to_string(i);
+    Archive a;
+    a.entries = {{.name = "ok.txt", .data = "ok"}, {.name = names[i], .data = "evil"}};
+    WriteFile(t / (n + ".zip"), Build(a).bytes);
+    ProcessResult r = Unzip({t / (n + ".zip"), t / ("out-" + n)}, t / "cwd");
+    EXPECT_EQ(r.status, 1) << names[i];
+    EXPECT_NE(r.err.find("(" + names[i] + "): name is absolute or leaves the destination: refused"), std::string::npos)
+        << names[i] << ": " << r.err;
+    EXPECT_EQ(ListTree(t / ("out-" + n)), std::vector<std::string>{"ok.txt"}) << names[i];
+    expectedTree.insert(expectedTree.end(), {n + ".zip", "out-" + n + "/", "out-" + n + "/ok.txt"});
+  }
+  EXPECT_EQ(ReadFile(t / "victim"), "precious");
+  std::sort(expectedTree.begin(), expectedTree.end());
+  EXPECT_EQ(ListTree(t.path()), expectedTree);
+  if (g_target.wine()) {
+    EXPECT_FALSE(Exists(g_target.winePrefix() + "/drive_c/" + onC));
+  }
 }
 
 TEST(TolvaneUnzip, NamesReachTheTerminalWithControlBytesEscaped) {

@@ -1,6 +1,7 @@
-// The built launcher, run as a user runs it: copied under some name, with
-// its own home, its own runtime directory (for its named mutexes) and a
-// recording xdg-open first on PATH.
+// The built launcher, run as a user runs it: copied under some name, with a
+// user of its own (see e2e::UserProfile), its own runtime directory (for
+// its named mutexes) and a recording xdg-open first on PATH (Wine's
+// ShellExecuteA reaches it too).
 #pragma once
 
 #include <sys/stat.h>
@@ -9,10 +10,12 @@
 #include <string>
 
 #include "support/support.h"
+#include "target.h"
 
 namespace launcher_e2e {
 
 using namespace testing_support;
+using e2e::Target;
 
 // The port of the built-in hosts, which the tests serve themselves.
 inline int HostsPort() {
@@ -21,32 +24,39 @@ inline int HostsPort() {
 }
 
 struct LauncherRun {
+  const Target& target = Target::Current();
   TempDir root;
   std::string bin = root / "bin";
-  std::string home = root / "home";
-  std::string dataHome = root / "home/xdg-data";
   std::string runtime = root / "run";
   std::string openLog = root / "xdg-open.log";
+  e2e::UserProfile user{root.path()};
+  std::string home = user.home();                  // natively only
+  std::string dataHome = user.localAppData();      // where the data directories are
+  std::string dataHomeSeen = user.localAppDataSeen();
 
   LauncherRun() {
     WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$TOLVANE_TEST_OPEN_LOG\"\n", 0755);
-    WriteFile(home + "/.profile", "keep");
-    std::filesystem::create_directories(dataHome);
+    if (!home.empty()) WriteFile(home + "/.profile", "keep");
     std::filesystem::create_directories(runtime);
     chmod(runtime.c_str(), 0700);
   }
 
   std::string Install(const std::string& exeName) {
     std::string exe = root / exeName;
-    std::filesystem::copy_file(TOLVANE_BIN, exe, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(target.Program("TOLVANE_E2E_LAUNCHER", TOLVANE_BIN), exe,
+                               std::filesystem::copy_options::overwrite_existing);
     return exe;
+  }
+
+  // The data directory of the launcher named name, as it writes it.
+  std::string DataDirSeen(const std::string& name) const {
+    return dataHomeSeen + target.separator() + name + target.separator();
   }
 
   ProcessOptions Options() const {
     ProcessOptions o;
     o.cwd = root.path();
-    o.env["HOME"] = home;
-    o.env["XDG_DATA_HOME"] = dataHome;
+    o.env = user.env();
     o.env["XDG_RUNTIME_DIR"] = runtime;
     o.env["PATH"] = bin + ":/usr/bin:/bin";
     o.env["TOLVANE_TEST_OPEN_LOG"] = openLog;
@@ -57,7 +67,17 @@ struct LauncherRun {
     return o;
   }
 
-  ProcessResult Run(const std::string& exeName) { return RunProcess({Install(exeName)}, Options()); }
+  ProcessResult Run(const std::string& exeName) { return target.Run(Install(exeName), {}, Options()); }
+
+  // Every path of the scratch tree and of the local application data
+  // folder (which is outside it under Wine).
+  std::vector<std::string> Trees() const {
+    std::vector<std::string> all = ListTree(root.path());
+    if (dataHome.rfind(root.path() + "/", 0) != 0) {
+      for (const std::string& p : ListTree(dataHome)) all.push_back("<local app data>/" + p);
+    }
+    return all;
+  }
 
   // How a user without HOME runs it from the root of the scratch tree.
   ProcessOptions Homeless() const {
@@ -73,10 +93,10 @@ struct LauncherRun {
     return ReadFile(openLog);
   }
 
-  // Nothing is opened: the shell's open would have come before the launcher
-  // ended, so a short look after its end is enough.
+  // Nothing is opened: the shell's open would have come soon after the
+  // launcher ended, so a short look after its end is enough.
   bool NothingOpened() {
-    return !WaitFor([&] { return Exists(openLog); }, std::chrono::milliseconds(300));
+    return !WaitFor([&] { return Exists(openLog); }, target.DetachedDelay());
   }
 };
 

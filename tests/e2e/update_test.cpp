@@ -31,13 +31,20 @@ struct PackageFile {
 using Package = std::vector<PackageFile>;
 
 // Records its argument count, the argument and its current directory.
-const char kUpdater[] =
+const char kUpdaterScript[] =
     "#!/bin/sh\n"
     "printf '%s\\n%s\\n%s\\n' \"$#\" \"$1\" \"$(pwd)\" > \"$TOLVANE_TEST_UPDATER_LOG.tmp\"\n"
     "mv \"$TOLVANE_TEST_UPDATER_LOG.tmp\" \"$TOLVANE_TEST_UPDATER_LOG\"\n";
 
+// The updater that a package brings: under Wine a Windows program that
+// records the same (update_standin_win.cpp).
+std::string Updater() {
+  const Target& target = Target::Current();
+  return target.wine() ? ReadFile(target.Program("TOLVANE_E2E_UPDATER", "")) : kUpdaterScript;
+}
+
 const Package kGame = {{"Setup.exe", "new launcher", 0755}, {"data/level1.dat", "level"}};
-const Package kUpdate = {{"update.exe", kUpdater, 0755}, {"readme.txt", "updater"}};
+Package UpdatePackage() { return {{"update.exe", Updater(), 0755}, {"readme.txt", "updater"}}; }
 
 std::string Manifest(const std::string& versionLine) {
   return "[update]\n" + versionLine + "\nGameUrl=" + Base() + "/game.zip\nupdateUrl=" + Base() + "/update.zip\n";
@@ -71,6 +78,7 @@ struct Service {
 class Scenario {
  public:
   LauncherRun r;
+  const Target& target = r.target;
   const std::string dataDir = r.dataHome + "/Launcher/";
   const std::string updaterLog = r.root / "updater.log";
   const std::string exe = r.Install("Launcher.exe");
@@ -93,7 +101,7 @@ class Scenario {
 
   // The default packages unless the service names others.
   void Serve(Service s) {
-    if (!s.updateZip) s.updateZip = Zip("update", kUpdate);
+    if (!s.updateZip) s.updateZip = Zip("update", UpdatePackage());
     if (!s.gameZip) s.gameZip = Zip("game", kGame);
     ServeAsGiven(s);
   }
@@ -111,8 +119,8 @@ class Scenario {
 
   ProcessResult Run() {
     ProcessOptions o = r.Options();
-    o.env["TOLVANE_TEST_UPDATER_LOG"] = updaterLog;
-    ProcessResult p = RunProcess({exe}, o);
+    o.env["TOLVANE_TEST_UPDATER_LOG"] = target.Path(updaterLog);
+    ProcessResult p = target.Run(exe, {}, o);
     EXPECT_EQ(p.status, 0) << p.err;
     EXPECT_EQ(p.out + p.err, "");
     return p;
@@ -123,10 +131,10 @@ class Scenario {
   std::vector<std::string> Targets(bool raw = false) const {
     std::vector<std::string> out;
     if (!m_service) return out;
-    const std::regex target(R"re("target": "([^"]*)")re"), manifest(R"(^/update\.ini\?t=-?[0-9]+$)");
+    const std::regex requestTarget(R"re("target": "([^"]*)")re"), manifest(R"(^/update\.ini\?t=-?[0-9]+$)");
     for (const std::string& request : m_service->Requests()) {
       std::smatch m;
-      if (!std::regex_search(request, m, target)) continue;
+      if (!std::regex_search(request, m, requestTarget)) continue;
       out.push_back(!raw && std::regex_match(m[1].str(), manifest) ? "/update.ini?t=T" : m[1].str());
     }
     return out;
@@ -137,8 +145,13 @@ class Scenario {
   // The updater got the parameter string, and nothing else happened.
   void ExpectHandOff(const std::string& what) {
     ASSERT_TRUE(WaitFor([&] { return Exists(updaterLog); }, 10s)) << what << ": the updater did not run";
-    const std::string expected = std::filesystem::canonical(exe).string() + "*" + dataDir + "Game/*Launcher";
-    EXPECT_EQ(ReadFile(updaterLog), "1\n" + expected + "\n" + r.root.path() + "\n") << what;
+    const std::string expected =
+        target.ModulePath(exe) + "*" + r.DataDirSeen("Launcher") + "Game" + target.separator() + "*Launcher";
+    std::string record = "1\n" + expected + "\n" + target.Path(r.root.path()) + "\n";
+    // A Windows program also sees the command line after its own name as
+    // it came: the parameter string exactly, not quoted.
+    if (target.wine()) record += expected + "\n";
+    EXPECT_EQ(ReadFile(updaterLog), record) << what;
     EXPECT_EQ(Targets(), (std::vector<std::string>{"/api/", "/update.ini?t=T", "/update.zip", "/game.zip"})) << what;
     EXPECT_TRUE(r.NothingOpened()) << what;
   }
@@ -232,7 +245,7 @@ TEST(Update, PackageNotFoundAndTheUpdatePackageFirst) {
   }
   {
     Scenario s;
-    s.ServeAsGiven({.updateZip = s.Zip("update", kUpdate)});  // no game package
+    s.ServeAsGiven({.updateZip = s.Zip("update", UpdatePackage())});  // no game package
     s.Run();
     s.ExpectNoUpdate("game package missing", kAllFour);
     // The package fetched before stays.
@@ -246,16 +259,19 @@ TEST(Update, NoHandOffWithoutAnUpdaterAndAGameExecutable) {
     Package update;
     Package game;
     std::vector<std::string> gameDir;  // the top of Game/ afterwards
+    bool posixOnly = false;            // Windows has no execute permission
   } cases[] = {
       {"no update.exe", {{"readme.txt", "x"}}, kGame, {"Launcher.exe", "data/"}},
-      {"update.exe below the top", {{"bin/update.exe", kUpdater, 0755}}, kGame, {"Launcher.exe", "data/"}},
-      {"update.exe that cannot run", {{"update.exe", kUpdater, 0644}}, kGame, {"Launcher.exe", "data/"}},
+      {"update.exe below the top", {{"bin/update.exe", Updater(), 0755}}, kGame, {"Launcher.exe", "data/"}},
+      {"update.exe without execute permission", {{"update.exe", Updater(), 0644}}, kGame, {"Launcher.exe", "data/"}, true},
+      {"update.exe that is no program", {{"update.exe", "not a program\n", 0755}}, kGame, {"Launcher.exe", "data/"}},
       {"update.exe a directory", {{"update.exe/", ""}, {"x", ""}}, kGame, {"Launcher.exe", "data/"}},
-      {"no executable in the game", kUpdate, {{"data/level1.dat", "level"}, {"Setup.txt", "x"}}, {"Setup.txt", "data/"}},
-      {"the game's executable below the top", kUpdate, {{"bin/Setup.exe", "x", 0755}}, {"bin/"}},
-      {"only a directory named .exe", kUpdate, {{"Setup.exe/readme", "x"}}, {"Setup.exe/"}},
+      {"no executable in the game", UpdatePackage(), {{"data/level1.dat", "level"}, {"Setup.txt", "x"}}, {"Setup.txt", "data/"}},
+      {"the game's executable below the top", UpdatePackage(), {{"bin/Setup.exe", "x", 0755}}, {"bin/"}},
+      {"only a directory named .exe", UpdatePackage(), {{"Setup.exe/readme", "x"}}, {"Setup.exe/"}},
   };
   for (const Case& c : cases) {
+    if (c.posixOnly && Target::Current().wine()) continue;
     Scenario s;
     s.ServeAsGiven({.updateZip = s.Zip("update", c.update), .gameZip = s.Zip("game", c.game)});
     s.Run();
@@ -289,16 +305,19 @@ TEST(Update, FirstExecutableByNameGetsTheNameWithoutReplacingAnything) {
     Package game;
     std::vector<std::string> gameDir;  // afterwards
     std::string launcher;              // Game/Launcher.exe afterwards
+    bool posixOnly = false;            // Windows does not tell the names apart
   } cases[] = {
-      {"two executables", {{"b.exe", "b", 0755}, {"B.exe", "B", 0755}}, {"Launcher.exe", "b.exe"}, "B"},
+      {"two executables", {{"b.exe", "b", 0755}, {"a.exe", "a", 0755}}, {"Launcher.exe", "b.exe"}, "a"},
+      {"names in other case", {{"b.exe", "b", 0755}, {"B.exe", "B", 0755}}, {"Launcher.exe", "b.exe"}, "B", true},
       {"upper-case extension", {{"SETUP.EXE", "s", 0755}}, {"Launcher.exe"}, "s"},
       {"already the name", {{"Launcher.exe", "L", 0755}}, {"Launcher.exe"}, "L"},
       {"the name taken by a later one", {{"A.exe", "A", 0755}, {"Launcher.exe", "L", 0755}}, {"A.exe", "Launcher.exe"}, "L"},
       {"a directory first", {{"A.exe/x", "x"}, {"b.exe", "b", 0755}}, {"A.exe/", "A.exe/x", "Launcher.exe"}, "b"},
   };
   for (const Case& c : cases) {
+    if (c.posixOnly && Target::Current().wine()) continue;
     Scenario s;
-    s.ServeAsGiven({.updateZip = s.Zip("update", kUpdate), .gameZip = s.Zip("game", c.game)});
+    s.ServeAsGiven({.updateZip = s.Zip("update", UpdatePackage()), .gameZip = s.Zip("game", c.game)});
     s.Run();
     s.ExpectHandOff(c.what);
     EXPECT_EQ(ListTree(s.dataDir + "Game"), c.gameDir) << c.what;
@@ -309,23 +328,29 @@ TEST(Update, FirstExecutableByNameGetsTheNameWithoutReplacingAnything) {
 TEST(Update, StaleFilesOfAnEarlierRunGoFirst) {
   // An earlier run left an updater and a launcher that would do for a
   // hand-off; this run's packages hold neither, so a hand-off would show
-  // that the old ones were used.
+  // that the old ones were used. Under Wine a file without write permission
+  // shows as read-only: the read-only attribute is cleared before the delete.
   Scenario s;
   const std::string d = s.dataDir;
   WriteFile(d + "update.ini", Manifest("versionNum=9"), 0444);
   WriteFile(d + "downZip/Game", "old", 0444);
   WriteFile(d + "downZip/update.down123", "old temporary");
-  WriteFile(d + "Update/update.exe", kUpdater, 0555);
+  WriteFile(d + "Update/update.exe", Updater(), 0555);
   WriteFile(d + "Game/Launcher.exe", "old", 0555);
   WriteFile(d + "Game/deep/er/file", "old", 0444);
   chmod((d + "Game/deep").c_str(), 0555);
-  symlink(s.r.home.c_str(), (d + "home-link").c_str());
+  // A symbolic link natively only: its Windows counterpart, a junction,
+  // cannot be made from here.
+  const bool link = !s.target.wine();
+  if (link) symlink(s.r.home.c_str(), (d + "home-link").c_str());
   s.ServeAsGiven({.updateZip = s.Zip("update", {{"readme.txt", "new"}}), .gameZip = s.Zip("game", {{"level.dat", "new"}})});
   s.Run();
   s.ExpectNoUpdate("stale files", kAllFour);
   EXPECT_EQ(s.Tree(), (std::vector<std::string>{"Game/", "Game/level.dat", "Update/", "Update/readme.txt", "downZip/",
                                                 "downZip/Game", "downZip/update", "update.ini"}));
-  EXPECT_EQ(ReadFile(s.r.home + "/.profile"), "keep");  // not followed through the link
+  if (link) {
+    EXPECT_EQ(ReadFile(s.r.home + "/.profile"), "keep");  // not followed through the link
+  }
 }
 
 TEST(Update, ConfigurationServiceDownMeansNoManifestAtAll) {

@@ -1,0 +1,181 @@
+#include "target.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+
+std::string Environment(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+// "\r\n" as "\n": Windows programs write text with CRLF line ends.
+std::string LinuxLineEnds(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+Target::Target() : m_strWine(Environment("TOLVANE_E2E_WINE")), m_strPrefix(Environment("WINEPREFIX")) {
+  if (wine() && m_strPrefix.empty()) throw std::runtime_error("TOLVANE_E2E_WINE is set but WINEPREFIX is not");
+  if (!wine()) m_strPrefix.clear();
+}
+
+Target::~Target() {
+  if (m_nKeeperPid < 0) return;
+  close(m_nKeeperInput);
+  int status = 0;
+  if (!testing_support::WaitFor([&] { return waitpid(m_nKeeperPid, &status, WNOHANG) == m_nKeeperPid; },
+                                std::chrono::seconds(5))) {
+    kill(m_nKeeperPid, SIGKILL);
+    waitpid(m_nKeeperPid, &status, 0);
+  }
+}
+
+namespace {
+
+// Starts wine-run with args, its standard input from fd (or /dev/null when
+// -1) and its output on /dev/null; -1 when it cannot.
+pid_t SpawnQuiet(const std::string& wine, std::vector<const char*> args, int input) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, 0);
+  else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  args.insert(args.begin(), wine.c_str());
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, const_cast<char* const*>(args.data()), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+}  // namespace
+
+// Wine starts its own processes (services.exe, explorer.exe, ...) with the
+// first program of a session, and they inherit that program's standard
+// streams: a test's pipes would stay open until the session ends, half a
+// minute later. Programs of ours with their output on /dev/null start them
+// instead, and one of them keeps the session up while this driver runs.
+void Target::KeepWineUp() const {
+  int input[2];
+  if (pipe2(input, O_CLOEXEC) != 0) return;
+  m_nKeeperPid = SpawnQuiet(m_strWine, {"cmd.exe"}, input[0]);
+  close(input[0]);
+  if (m_nKeeperPid < 0) {
+    close(input[1]);
+    return;
+  }
+  m_nKeeperInput = input[1];
+  // Whichever of the two comes first starts the session; this one ends
+  // when it is up.
+  const pid_t first = SpawnQuiet(m_strWine, {"cmd.exe", "/c", "exit"}, -1);
+  int status = 0;
+  if (first > 0 && !testing_support::WaitFor([&] { return waitpid(first, &status, WNOHANG) == first; },
+                                             std::chrono::seconds(60))) {
+    kill(first, SIGKILL);
+    waitpid(first, &status, 0);
+  }
+}
+
+const Target& Target::Current() {
+  static const Target target;
+  return target;
+}
+
+std::string Target::Program(const char* variable, const std::string& native) const {
+  if (!wine()) return native;
+  const std::string exe = Environment(variable);
+  if (exe.empty()) throw std::runtime_error(std::string("TOLVANE_E2E_WINE is set but ") + variable + " is not");
+  return exe;
+}
+
+std::vector<std::string> Target::Command(const std::string& exe, const std::vector<std::string>& args) const {
+  std::vector<std::string> argv;
+  if (wine()) argv.push_back(m_strWine);
+  argv.push_back(exe);
+  for (const std::string& a : args) argv.push_back(!a.empty() && a[0] == '/' ? Path(a) : a);
+  return argv;
+}
+
+testing_support::ProcessResult Target::Run(const std::string& exe, const std::vector<std::string>& args,
+                                           const testing_support::ProcessOptions& options) const {
+  if (wine()) std::call_once(m_keeperStarted, [this] { KeepWineUp(); });
+  testing_support::ProcessResult r = testing_support::RunProcess(Command(exe, args), options);
+  if (wine()) {
+    r.out = LinuxLineEnds(r.out);
+    r.err = LinuxLineEnds(r.err);
+  }
+  return r;
+}
+
+std::string Target::Path(const std::string& host) const {
+  if (!wine()) return host;
+  std::string path = !host.empty() && host[0] == '/' ? "Z:" + host : host;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string Target::ModulePath(const std::string& exe) const {
+  if (!wine()) return std::filesystem::canonical(exe).string();
+  return Path(std::filesystem::absolute(exe).string());
+}
+
+std::chrono::milliseconds Target::DetachedDelay() const {
+  // Wine's ShellExecuteA hands the address to winebrowser, a program of its
+  // own, which then starts xdg-open.
+  return std::chrono::milliseconds(wine() ? 3000 : 300);
+}
+
+UserProfile::UserProfile(const std::string& root) {
+  const Target& target = Target::Current();
+  if (!target.wine()) {
+    m_strHome = root + "/home";
+    m_strLocal = m_strHome + "/xdg-data";
+    m_strLocalSeen = m_strLocal;
+    std::filesystem::create_directories(m_strLocal);
+    m_env["HOME"] = m_strHome;
+    m_env["XDG_DATA_HOME"] = m_strLocal;
+    return;
+  }
+  // A fresh name for every profile, lower case: Windows does not tell
+  // "A" from "a", and two tests must never share a folder.
+  static std::atomic<int> s_nProfiles{0};
+  const std::string user = "e2e-" + std::to_string(getpid()) + "-" + std::to_string(++s_nProfiles);
+  m_strWineUserDir = target.winePrefix() + "/drive_c/users/" + user;
+  std::filesystem::remove_all(m_strWineUserDir);
+  m_strLocal = m_strWineUserDir + "/AppData/Local";
+  m_strLocalSeen = "C:\\users\\" + user + "\\AppData\\Local";
+  std::filesystem::create_directories(m_strLocal);
+  m_env["USER"] = user;
+}
+
+UserProfile::~UserProfile() {
+  if (m_strWineUserDir.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(m_strWineUserDir, ec);
+}
+
+}  // namespace e2e

@@ -1,0 +1,104 @@
+// Which executables the end-to-end drivers run: this build's own, or the
+// Windows build's .exe files under Wine when TOLVANE_E2E_WINE names the
+// Wine wrapper. The drivers stay Linux programs either way (they start the
+// servers and the proxies); what differs between the two lives here: how a
+// program is started, how it writes a path of this machine, where its user
+// keeps local application data, and how its output ends lines.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/support.h"
+
+namespace e2e {
+
+class Target {
+ public:
+  // From the environment, once: TOLVANE_E2E_WINE (the wrapper that runs a
+  // Windows program) and WINEPREFIX (the prefix that wrapper uses).
+  static const Target& Current();
+
+  bool wine() const { return !m_strWine.empty(); }
+
+  // The program under test: the one the variable names under Wine (say
+  // TOLVANE_E2E_FETCH), else the Linux build's own, native.
+  std::string Program(const char* variable, const std::string& native) const;
+
+  // The argv that runs exe with args. Arguments that are absolute paths of
+  // this machine are passed as the program writes them (see Path).
+  std::vector<std::string> Command(const std::string& exe, const std::vector<std::string>& args = {}) const;
+  // RunProcess of Command, with the output's line ends as on Linux.
+  testing_support::ProcessResult Run(const std::string& exe, const std::vector<std::string>& args = {},
+                                     const testing_support::ProcessOptions& options = {}) const;
+
+  // A path of this machine as the program writes it: under Wine an
+  // absolute one is on drive Z: ("/tmp/a" is "Z:\tmp\a"), and every '/'
+  // is a '\'.
+  std::string Path(const std::string& host) const;
+  // The separator of the paths that the program writes.
+  char separator() const { return wine() ? '\\' : '/'; }
+  // The path of its own executable that the program finds when started
+  // from exe (Linux resolves links through /proc/self/exe; Wine does not).
+  std::string ModulePath(const std::string& exe) const;
+
+  // How long a program started detached by the one under test (the site's
+  // opener) may still take to show after that one has ended.
+  std::chrono::milliseconds DetachedDelay() const;
+
+  // The Wine prefix ($WINEPREFIX); empty natively.
+  const std::string& winePrefix() const { return m_strPrefix; }
+
+ private:
+  Target();
+  ~Target();
+  Target(const Target&) = delete;
+  Target& operator=(const Target&) = delete;
+  void KeepWineUp() const;
+
+  std::string m_strWine;
+  std::string m_strPrefix;
+  // A Windows program that runs as long as this driver does (it reads its
+  // standard input, a pipe of ours, until we close it).
+  mutable std::once_flag m_keeperStarted;
+  mutable int m_nKeeperPid = -1;
+  mutable int m_nKeeperInput = -1;
+};
+
+// A user of the program's own for one test: an empty local application data
+// folder, and the environment that gives the program that folder. Natively
+// that is a HOME and XDG_DATA_HOME below root; under Wine a Windows user of
+// its own in the prefix (USER names it; Wine makes its profile on first use),
+// removed again at the end.
+class UserProfile {
+ public:
+  explicit UserProfile(const std::string& root);
+  ~UserProfile();
+  UserProfile(const UserProfile&) = delete;
+  UserProfile& operator=(const UserProfile&) = delete;
+
+  const std::string& home() const { return m_strHome; }                  // natively; empty under Wine
+  const std::string& localAppData() const { return m_strLocal; }         // this machine's path
+  const std::string& localAppDataSeen() const { return m_strLocalSeen; } // as the program writes it
+  const std::map<std::string, std::optional<std::string>>& env() const { return m_env; }
+
+ private:
+  std::string m_strHome;
+  std::string m_strLocal;
+  std::string m_strLocalSeen;
+  std::string m_strWineUserDir;  // removed at the end
+  std::map<std::string, std::optional<std::string>> m_env;
+};
+
+}  // namespace e2e
+
+// A case that checks a rule that only POSIX has (modes, links, signals,
+// terminals, HOME and the password database) runs natively only.
+#define E2E_POSIX_ONLY(reason) \
+  if (::e2e::Target::Current().wine()) GTEST_SKIP() << "POSIX only: " << reason

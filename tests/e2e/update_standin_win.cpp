@@ -1,0 +1,43 @@
+// update.exe of the Windows end-to-end tests: records how the launcher
+// started it, as the Linux tests' updater script does (the argument count,
+// the one argument, the current directory) and then the command line after
+// the program's own name as it came (what WinMain gets as lpCmdLine), into
+// the file that TOLVANE_TEST_UPDATER_LOG names. The file appears whole: it
+// is written under another name first.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// The command line without the program's name and the blanks after it.
+const char* Tail(const char* p) {
+  if (*p == '"') {
+    for (++p; *p != '\0' && *p != '"'; ++p) {
+    }
+    if (*p == '"') ++p;
+  } else {
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* log = std::getenv("TOLVANE_TEST_UPDATER_LOG");
+  if (log == nullptr || *log == '\0') return 2;
+  char cwd[MAX_PATH * 4] = "";
+  GetCurrentDirectoryA(sizeof cwd, cwd);
+  const std::string record = std::to_string(argc - 1) + "\n" + (argc > 1 ? argv[1] : "") + "\n" + cwd + "\n" +
+                             Tail(GetCommandLineA()) + "\n";
+  const std::string part = std::string(log) + ".tmp";
+  std::FILE* f = std::fopen(part.c_str(), "wb");
+  if (f == nullptr) return 1;
+  const bool written = std::fwrite(record.data(), 1, record.size(), f) == record.size();
+  if (std::fclose(f) != 0 || !written) return 1;
+  return MoveFileExA(part.c_str(), log, MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+}
