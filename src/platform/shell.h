@@ -17,9 +17,11 @@ bool ShellOpenUrl(const std::string& url);
 // relative path is taken from the current directory) with argument as its
 // one argument, detached in the same way; the current directory is
 // inherited. False when it could not be started: no such file, no execute
-// permission, or nothing the system can run. On Windows CreateProcessA,
-// with a command line that the C run time's parser reads back as exactly
-// that one argument; no extension is added to path.
+// permission, or nothing the system can run. On Windows CreateProcessA
+// with the command line that ShellExecuteA would make: path in quotes, a
+// blank, and argument as it is, unquoted (the started program's C run time
+// reads it as one argument only while it has no blanks or quotes); no
+// extension is added to path.
 bool StartProgram(const std::string& path, const std::string& argument);
 
 }  // namespace platform

@@ -11,29 +11,6 @@ namespace platform {
 
 namespace {
 
-// One argument as the C run time's parser (and CommandLineToArgvW) reads
-// it back: in quotes, a quote escaped by a backslash, and backslashes
-// doubled where a quote follows them. Steps over multibyte characters, so
-// that a trail byte 0x5C is never taken for a backslash.
-std::string QuoteArgument(std::string_view argument) {
-  std::string out = "\"";
-  std::size_t backslashes = 0;
-  for (std::size_t i = 0; i < argument.size();) {
-    const std::size_t n = MbCharLength(argument, i);
-    if (n == 1 && argument[i] == '\\') {
-      ++backslashes;
-    } else {
-      if (n == 1 && argument[i] == '"') out.append(backslashes + 1, '\\');
-      backslashes = 0;
-    }
-    out.append(argument.substr(i, n));
-    i += n;
-  }
-  out.append(backslashes, '\\');
-  out += '"';
-  return out;
-}
-
 bool IsWebAddress(std::string_view url) {
   const std::string head = ToLower(url.substr(0, 8));
   return head.rfind("http://", 0) == 0 || head == "https://";
@@ -55,9 +32,11 @@ bool ShellOpenUrl(const std::string& url) {
 bool StartProgram(const std::string& path, const std::string& argument) {
   // A name cannot hold a quote; a command line cannot hold a zero byte.
   if (path.empty() || path.find('"') != std::string::npos || argument.find('\0') != std::string::npos) return false;
-  // The program is named in full (no search, no extension added); the
-  // command line gives it argument as its one argument.
-  std::string commandLine = "\"" + path + "\" " + QuoteArgument(argument);
+  // The program is named in full (no search, no extension added). The
+  // command line is the one ShellExecuteA makes: the name in quotes, then
+  // the parameter string as it is, unquoted, which is what an updater made
+  // for the original reads.
+  std::string commandLine = "\"" + path + "\" " + argument;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;

@@ -170,9 +170,11 @@ TEST(TolvaneUnzip, RefusesNamesThatLeadOutOfTheDestination) {
 TEST(TolvaneUnzip, NamesReachTheTerminalWithControlBytesEscaped) {
   TempDir t;
   Archive a;
-  a.entries = {{.name = "\x1b]0;owned\x07\x1b[2Jname.txt", .data = "x"},
-               {.name = "\xE7\x82\xB9.txt", .data = "y"},
-               {.name = "../\x1b[31mred", .data = "z"}};
+  // The refused name first: unpacking ends at the first item that fails,
+  // and Windows cannot make the names with control bytes at all.
+  a.entries = {{.name = "../\x1b[31mred", .data = "z"},
+               {.name = "\x1b]0;owned\x07\x1b[2Jname.txt", .data = "x"},
+               {.name = "\xE7\x82\xB9.txt", .data = "y"}};
   WriteFile(t / "names.zip", Build(a).bytes);
 
   ProcessResult list = Unzip({"-l", t / "names.zip"});

@@ -288,8 +288,26 @@ TEST(ZipExtract, HostileNamesTouchNothingOutside) {
 }
 
 TEST(ZipExtract, Zip64LocalHeadersAreRefused) {
-  // zip writes a Zip64 local header for input of unknown size; 64-bit
-  // extensions are not read, and the entry must not pass as written.
+  // zip writes a Zip64 local header for input of unknown size: all ones for
+  // both sizes, the real ones in a Zip64 block. 64-bit extensions are not
+  // read, and the entry must not pass as written.
+  TempDir t;
+  std::string text;
+  for (int i = 1; i <= 30000; ++i) text += std::to_string(i) + "\n";
+  std::string zip64 = std::string("\x01\x00\x10\x00", 4) + std::string(16, '\0');
+  Put32(zip64, 4, static_cast<std::uint32_t>(text.size()));
+  Put32(zip64, 12, static_cast<std::uint32_t>(Deflate(text).size()));
+  Archive a;
+  a.entries = {{.name = "-", .data = text, .method = 8, .localExtra = zip64}};
+  Built b = Build(a);
+  Put32(b.bytes, b.localOffsets[0] + 18, 0xFFFFFFFF);
+  Put32(b.bytes, b.localOffsets[0] + 22, 0xFFFFFFFF);
+  WriteFile(t / "built.zip", b.bytes);
+  EXPECT_EQ(ExtractZipToDirectory(t / "built.zip", t / "out"), FALSE);
+  EXPECT_EQ(ListTree(t / "out"), std::vector<std::string>{});
+}
+
+TEST(ZipExtract, Zip64LocalHeaderOfZipIsRefused) {
   SKIP_WITHOUT_UNIX_TOOLS();
   TempDir t;
   RunTool({"sh", "-c", "seq 1 30000 | zip -q '" + t / "s.zip" + "' -"}, t.path());

@@ -70,11 +70,15 @@ struct LauncherRun {
   ProcessResult Run(const std::string& exeName) { return target.Run(Install(exeName), {}, Options()); }
 
   // Every path of the scratch tree and of the local application data
-  // folder (which is outside it under Wine).
+  // folder (which is outside it under Wine). Windows' own folder there is
+  // not the launcher's: a fresh Wine profile gets it when a program loads
+  // WinINet (its cache), where a real profile has it already.
   std::vector<std::string> Trees() const {
     std::vector<std::string> all = ListTree(root.path());
     if (dataHome.rfind(root.path() + "/", 0) != 0) {
-      for (const std::string& p : ListTree(dataHome)) all.push_back("<local app data>/" + p);
+      for (const std::string& p : ListTree(dataHome)) {
+        if (!target.wine() || p.rfind("Microsoft/", 0) != 0) all.push_back("<local app data>/" + p);
+      }
     }
     return all;
   }
@@ -87,16 +91,21 @@ struct LauncherRun {
     return o;
   }
 
+  // What the recording xdg-open receives when the launcher opens url.
+  std::string Site(const std::string& url) const { return target.OpenedUrl(url) + "\n"; }
+
   // What the recording xdg-open received; waits for it (it runs detached).
   std::string Opened() {
     WaitFor([&] { return ReadFile(openLog).find('\n') != std::string::npos; });
     return ReadFile(openLog);
   }
 
-  // Nothing is opened: the shell's open would have come soon after the
-  // launcher ended, so a short look after its end is enough.
+  // Nothing is opened: the shell's open would have come before the
+  // launcher ended, so a short look after its end is enough. (Under Wine
+  // the opener, winebrowser and then xdg-open, keeps the launcher's output
+  // open: it has run by the time that output ends.)
   bool NothingOpened() {
-    return !WaitFor([&] { return Exists(openLog); }, target.DetachedDelay());
+    return !WaitFor([&] { return Exists(openLog); }, std::chrono::milliseconds(300));
   }
 };
 

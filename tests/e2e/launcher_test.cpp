@@ -15,7 +15,7 @@ TEST(Launcher, NameWithExtensionMakesDataDirectoryAndOpensSite) {
   EXPECT_EQ(p.out, "");
   EXPECT_EQ(p.err, "");
   EXPECT_TRUE(IsDir(r.dataHome + "/My.Launcher"));
-  EXPECT_EQ(r.Opened(), std::string(TOLVANE_OFFICIAL_URL) + "\n");
+  EXPECT_EQ(r.Opened(), r.Site(TOLVANE_OFFICIAL_URL));
 }
 
 TEST(Launcher, NameWithoutDot) {
@@ -23,7 +23,7 @@ TEST(Launcher, NameWithoutDot) {
   ProcessResult p = r.Run("Launcher");
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_TRUE(IsDir(r.dataHome + "/Launcher"));
-  EXPECT_EQ(r.Opened(), std::string(TOLVANE_OFFICIAL_URL) + "\n");
+  EXPECT_EQ(r.Opened(), r.Site(TOLVANE_OFFICIAL_URL));
 }
 
 TEST(Launcher, UnusableNameTouchesNothing) {
@@ -104,7 +104,7 @@ TEST(Launcher, DefaultsWhenTheServiceAnswersNothingUsable) {
   LauncherRun r;
   ProcessResult p = r.Run("Launcher");
   EXPECT_EQ(p.status, 0) << p.err;
-  EXPECT_EQ(r.Opened(), std::string(TOLVANE_OFFICIAL_URL) + "\n");
+  EXPECT_EQ(r.Opened(), r.Site(TOLVANE_OFFICIAL_URL));
   std::vector<std::string> requests = service.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_NE(requests[1].find(R"("decoded": "/dss/statvx/?key_name=点击上报&c2=Quillane&c3=Quillane&d=game&t=2&v=1427160330")"),
@@ -118,5 +118,5 @@ TEST(Launcher, ServiceDownStillEndsPromptlyWithTheDefaults) {
   ProcessResult p = r.Run("Launcher");
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
-  EXPECT_EQ(r.Opened(), std::string(TOLVANE_OFFICIAL_URL) + "\n");
+  EXPECT_EQ(r.Opened(), r.Site(TOLVANE_OFFICIAL_URL));
 }

@@ -51,50 +51,45 @@ Target::~Target() {
   }
 }
 
-namespace {
-
-// Starts wine-run with args, its standard input from fd (or /dev/null when
-// -1) and its output on /dev/null; -1 when it cannot.
-pid_t SpawnQuiet(const std::string& wine, std::vector<const char*> args, int input) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, 0);
-  else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  args.insert(args.begin(), wine.c_str());
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, const_cast<char* const*>(args.data()), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
-}  // namespace
-
-// Wine starts its own processes (services.exe, explorer.exe, ...) with the
-// first program of a session, and they inherit that program's standard
-// streams: a test's pipes would stay open until the session ends, half a
-// minute later. Programs of ours with their output on /dev/null start them
-// instead, and one of them keeps the session up while this driver runs.
+// Wine starts its own processes (the services, the desktop) as children of
+// the first program that needs them, and they keep its standard streams
+// until the session ends, half a minute after its last program: a test's
+// pipes would stay open that long. wine_session_win.cpp, started here with
+// its output on /dev/null, starts them instead and keeps the session up
+// while this driver runs (it reads its standard input, a pipe of ours,
+// until we close it).
 void Target::KeepWineUp() const {
+  const testing_support::TempDir dir;
+  const std::string ready = dir / "ready";
+  const std::string session = Program("TOLVANE_E2E_WINE_SESSION", "");
+  const std::string readySeen = Path(ready);
   int input[2];
   if (pipe2(input, O_CLOEXEC) != 0) return;
-  m_nKeeperPid = SpawnQuiet(m_strWine, {"cmd.exe"}, input[0]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const char* argv[] = {m_strWine.c_str(), session.c_str(), readySeen.c_str(), nullptr};
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
   close(input[0]);
-  if (m_nKeeperPid < 0) {
+  if (rc != 0) {
     close(input[1]);
     return;
   }
+  m_nKeeperPid = pid;
   m_nKeeperInput = input[1];
-  // Whichever of the two comes first starts the session; this one ends
-  // when it is up.
-  const pid_t first = SpawnQuiet(m_strWine, {"cmd.exe", "/c", "exit"}, -1);
-  int status = 0;
-  if (first > 0 && !testing_support::WaitFor([&] { return waitpid(first, &status, WNOHANG) == first; },
-                                             std::chrono::seconds(60))) {
-    kill(first, SIGKILL);
-    waitpid(first, &status, 0);
+  // A session that does not come up shows as the tests' own failures.
+  bool ended = false;
+  testing_support::WaitFor([&] {
+    ended = waitpid(pid, nullptr, WNOHANG) == pid;
+    return ended || testing_support::Exists(ready);
+  }, std::chrono::seconds(60));
+  if (ended) {
+    close(m_nKeeperInput);
+    m_nKeeperPid = m_nKeeperInput = -1;
   }
 }
 
@@ -120,12 +115,13 @@ std::vector<std::string> Target::Command(const std::string& exe, const std::vect
 
 testing_support::ProcessResult Target::Run(const std::string& exe, const std::vector<std::string>& args,
                                            const testing_support::ProcessOptions& options) const {
-  if (wine()) std::call_once(m_keeperStarted, [this] { KeepWineUp(); });
-  testing_support::ProcessResult r = testing_support::RunProcess(Command(exe, args), options);
-  if (wine()) {
-    r.out = LinuxLineEnds(r.out);
-    r.err = LinuxLineEnds(r.err);
-  }
+  if (!wine()) return testing_support::RunProcess(Command(exe, args), options);
+  std::call_once(m_keeperStarted, [this] { KeepWineUp(); });
+  testing_support::ProcessOptions o = options;
+  o.env.emplace("LC_ALL", "C.UTF-8");
+  testing_support::ProcessResult r = testing_support::RunProcess(Command(exe, args), o);
+  r.out = LinuxLineEnds(r.out);
+  r.err = LinuxLineEnds(r.err);
   return r;
 }
 
@@ -143,10 +139,10 @@ std::string Target::ModulePath(const std::string& exe) const {
   return Path(std::filesystem::absolute(exe).string());
 }
 
-std::chrono::milliseconds Target::DetachedDelay() const {
-  // Wine's ShellExecuteA hands the address to winebrowser, a program of its
-  // own, which then starts xdg-open.
-  return std::chrono::milliseconds(wine() ? 3000 : 300);
+std::string Target::OpenedUrl(const std::string& url) const {
+  const std::size_t authority = url.find("://");
+  if (!wine() || authority == std::string::npos) return url;
+  return url.find('/', authority + 3) == std::string::npos ? url + "/" : url;
 }
 
 UserProfile::UserProfile(const std::string& root) {

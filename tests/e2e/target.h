@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,7 +33,10 @@ class Target {
   // The argv that runs exe with args. Arguments that are absolute paths of
   // this machine are passed as the program writes them (see Path).
   std::vector<std::string> Command(const std::string& exe, const std::vector<std::string>& args = {}) const;
-  // RunProcess of Command, with the output's line ends as on Linux.
+  // RunProcess of Command, with the output's line ends as on Linux. Under
+  // Wine the ANSI code page follows the locale: it is 1252 (LC_ALL=C.UTF-8)
+  // unless the case names another locale, so that every byte from 0x80 up
+  // is a character of its own, most of them printable.
   testing_support::ProcessResult Run(const std::string& exe, const std::vector<std::string>& args = {},
                                      const testing_support::ProcessOptions& options = {}) const;
 
@@ -48,9 +50,9 @@ class Target {
   // from exe (Linux resolves links through /proc/self/exe; Wine does not).
   std::string ModulePath(const std::string& exe) const;
 
-  // How long a program started detached by the one under test (the site's
-  // opener) may still take to show after that one has ended.
-  std::chrono::milliseconds DetachedDelay() const;
+  // The address that the site's opener (xdg-open) receives for url: Wine's
+  // winebrowser hands it on in canonical form, where a bare host has its '/'.
+  std::string OpenedUrl(const std::string& url) const;
 
   // The Wine prefix ($WINEPREFIX); empty natively.
   const std::string& winePrefix() const { return m_strPrefix; }
@@ -64,8 +66,7 @@ class Target {
 
   std::string m_strWine;
   std::string m_strPrefix;
-  // A Windows program that runs as long as this driver does (it reads its
-  // standard input, a pipe of ours, until we close it).
+  // The program that holds the Wine session while this driver runs.
   mutable std::once_flag m_keeperStarted;
   mutable int m_nKeeperPid = -1;
   mutable int m_nKeeperInput = -1;

@@ -10,22 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-// The command line without the program's name and the blanks after it.
-const char* Tail(const char* p) {
-  if (*p == '"') {
-    for (++p; *p != '\0' && *p != '"'; ++p) {
-    }
-    if (*p == '"') ++p;
-  } else {
-    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
-  }
-  while (*p == ' ' || *p == '\t') ++p;
-  return p;
-}
-
-}  // namespace
+#include "support/command_line.h"
 
 int main(int argc, char** argv) {
   const char* log = std::getenv("TOLVANE_TEST_UPDATER_LOG");
@@ -33,7 +18,7 @@ int main(int argc, char** argv) {
   char cwd[MAX_PATH * 4] = "";
   GetCurrentDirectoryA(sizeof cwd, cwd);
   const std::string record = std::to_string(argc - 1) + "\n" + (argc > 1 ? argv[1] : "") + "\n" + cwd + "\n" +
-                             Tail(GetCommandLineA()) + "\n";
+                             CommandLineTail(GetCommandLineA()) + "\n";
   const std::string part = std::string(log) + ".tmp";
   std::FILE* f = std::fopen(part.c_str(), "wb");
   if (f == nullptr) return 1;

@@ -34,7 +34,10 @@ SocketPair::SocketPair() {
   const SOCKET theirs = accept(listener, nullptr, nullptr);
   FUZZ_CHECK(theirs != INVALID_SOCKET);
   closesocket(listener);
+  // Both ends non-blocking: ours as SockCreate makes every socket (a
+  // blocking one would hold a receive of Winsock's past its limit).
   u_long nonBlocking = 1;
+  ioctlsocket(ours, FIONBIO, &nonBlocking);
   ioctlsocket(theirs, FIONBIO, &nonBlocking);
   m_ours = static_cast<platform::SocketHandle>(ours);
   m_theirs = static_cast<platform::SocketHandle>(theirs);

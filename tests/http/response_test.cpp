@@ -282,7 +282,6 @@ TEST(Redirect, TrailBytesOfADoubleByteLocaleAreNoSeparators) {
   // and 0x81 0x41 one whose second byte is an 'A'.
   testing_support::ScopedGbkLocale loc;
   if (!loc.ok()) GTEST_SKIP() << loc.error();
-  ASSERT_EQ(static_cast<int>(MB_CUR_MAX), 2);
   const struct {
     const char* location;
     const char* url;

@@ -33,19 +33,28 @@ void CopyChild(const std::string& path) {
 
 }  // namespace
 
-TEST(StartProgramWindows, OneArgumentDetachedInTheCurrentDirectory) {
+TEST(StartProgramWindows, TheParameterStringAsItIsDetachedInTheCurrentDirectory) {
+  // As ShellExecuteA hands it: the command line after the program's name is
+  // the string, unquoted, so an updater made for the original reads what it
+  // always read. The C run time's argv of it is the updater's affair: the
+  // string is one argument while it has no blanks or quotes.
   TempDir t;
   CopyChild(t / "Update/update.exe");
   ASSERT_TRUE(CreateOneDirectory(t / "cwd"));
   struct Case {
     const char* what;
     std::string argument;
+    std::string tail;         // the command line after the name
+    bool oneArgument = false; // argv[1] is the string
   } cases[] = {
-      {"the hand-off string", "C:\\My Games\\Launcher.exe*C:\\Users\\u\\AppData\\Local\\Launcher\\Game\\*Launcher"},
-      {"quotes and backslashes before them", "say \"hi\" a\\\"b c\\\\\"d"},
-      {"backslashes at the end", "end\\\\"},
-      {"empty", ""},
-      {"blanks only", "   "},
+      {"the hand-off string", "C:\\Games\\Launcher.exe*C:\\Users\\u\\AppData\\Local\\Launcher\\Game\\*Launcher",
+       "C:\\Games\\Launcher.exe*C:\\Users\\u\\AppData\\Local\\Launcher\\Game\\*Launcher", true},
+      {"the hand-off string with a blank", "C:\\My Games\\Launcher.exe*C:\\Users\\u\\AppData\\Local\\Launcher\\Game\\*Launcher",
+       "C:\\My Games\\Launcher.exe*C:\\Users\\u\\AppData\\Local\\Launcher\\Game\\*Launcher"},
+      {"quotes and backslashes before them", "say \"hi\" a\\\"b c\\\\\"d", "say \"hi\" a\\\"b c\\\\\"d"},
+      {"backslashes at the end", "end\\\\", "end\\\\", true},
+      {"empty", "", ""},
+      {"blanks only", "   ", ""},
   };
   for (const Case& c : cases) {
     DeleteOneFile(t / "Update/update.exe.record");
@@ -60,10 +69,13 @@ TEST(StartProgramWindows, OneArgumentDetachedInTheCurrentDirectory) {
     EXPECT_LT(took, 400ms) << c.what;  // not waited for
     ASSERT_TRUE(WaitFor([&] { return PathExists(t / "Update/update.exe.record"); }, 20s)) << c.what;
     const std::vector<std::string> lines = RecordLines(ReadFile(t / "Update/update.exe.record"));
-    ASSERT_EQ(lines.size(), 3u) << c.what;
-    EXPECT_EQ(lines[0], "1") << c.what;
-    EXPECT_EQ(lines[1], c.argument) << c.what;
+    ASSERT_EQ(lines.size(), 4u) << c.what;
+    if (c.oneArgument) {
+      EXPECT_EQ(lines[0], "1") << c.what;
+      EXPECT_EQ(lines[1], c.argument) << c.what;
+    }
     EXPECT_EQ(lines[2], Backslashed(t / "cwd")) << c.what;
+    EXPECT_EQ(lines[3], c.tail) << c.what;
   }
 }
 

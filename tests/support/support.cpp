@@ -35,22 +35,23 @@ TempDir::TempDir() {
     if (!fs::create_directory(dir, ec)) continue;
     // Private, as mkdtemp makes it.
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
-    m_path = dir.string();
+    m_path = PathBytes(dir);
     return;
   }
-  throw std::runtime_error("cannot make a directory in " + base.string());
+  throw std::runtime_error("cannot make a directory in " + PathBytes(base));
 }
 
 TempDir::~TempDir() {
   std::error_code ec;
-  if (fs::remove_all(m_path, ec) != static_cast<std::uintmax_t>(-1) && !ec) return;
+  const fs::path dir = FsPath(m_path);
+  if (fs::remove_all(dir, ec) != static_cast<std::uintmax_t>(-1) && !ec) return;
   // What a test left without write permission (a directory for a user other
   // than root, a read-only file on Windows) gets it back, and then goes.
-  for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
-  fs::remove_all(m_path, ec);
+  fs::remove_all(dir, ec);
 }
 
 std::string TempDir::operator/(const std::string& rel) const {
@@ -58,17 +59,17 @@ std::string TempDir::operator/(const std::string& rel) const {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes, unsigned mode) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  fs::create_directories(FsPath(path).parent_path());
+  std::ofstream f(FsPath(path), std::ios::binary | std::ios::trunc);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   f.close();
   if (!f) throw std::runtime_error("cannot write " + path);
   std::error_code ec;
-  fs::permissions(path, static_cast<fs::perms>(mode & 07777), fs::perm_options::replace, ec);
+  fs::permissions(FsPath(path), static_cast<fs::perms>(mode & 07777), fs::perm_options::replace, ec);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(FsPath(path), std::ios::binary);
   if (!f) return std::string();
   std::ostringstream s;
   s << f.rdbuf();
@@ -77,26 +78,27 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
   std::error_code ec;
-  return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+  return fs::symlink_status(FsPath(path), ec).type() != fs::file_type::not_found && !ec;
 }
 
 bool IsDir(const std::string& path) {
   std::error_code ec;
-  return fs::symlink_status(path, ec).type() == fs::file_type::directory;
+  return fs::symlink_status(FsPath(path), ec).type() == fs::file_type::directory;
 }
 
 bool IsReadOnly(const std::string& path) {
   std::error_code ec;
-  const fs::file_status st = fs::status(path, ec);
+  const fs::file_status st = fs::status(FsPath(path), ec);
   return !ec && (st.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
 std::vector<std::string> ListTree(const std::string& root) {
   std::vector<std::string> out;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+  const fs::path top = FsPath(root);
+  for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
-    std::string rel = it->path().lexically_relative(root).generic_string();
+    std::string rel = PathBytes(it->path().lexically_relative(top), true);
     if (it->is_directory() && !it->is_symlink()) rel += '/';
     out.push_back(rel);
   }

@@ -1,6 +1,7 @@
 // Helpers shared by the tests: scratch directories, files, child processes.
 // What needs the operating system lives in support_posix.cpp or
-// support_win.cpp; the rest is std::filesystem.
+// support_win.cpp; the rest is std::filesystem. Paths are bytes as the code
+// under test takes them: in the ANSI code page on Windows.
 #pragma once
 
 #include <chrono>
@@ -45,7 +46,7 @@ bool IsReadOnly(const std::string& path);  // no write permission for the owner
 // components; directories end with '/'.
 std::vector<std::string> ListTree(const std::string& root);
 
-// Seconds since 1970.
+// Seconds since 1970; zeros when the path cannot be read.
 struct FileTimes {
   std::int64_t access = 0;
   std::int64_t modification = 0;
@@ -92,17 +93,18 @@ class ScopedLocale {
   bool m_bOk = false;
 };
 
-// A double-byte locale for one scope: zh_CN.GBK compiled into a directory
-// of its own (LOCPATH), where a trail byte can be 0x5C ('\\'). ok() is false,
-// with the reason in error(), when the machine cannot make it, and always
-// on Windows, where the code page of multibyte text is the system's.
+// A double-byte locale for one scope, where a trail byte can be 0x5C ('\\'):
+// on Linux zh_CN.GBK compiled into a directory of its own (LOCPATH); on
+// Windows the ANSI code page is the process's from its start, so there it
+// is GBK's (936) only in a process started in a Chinese locale. ok() is
+// false, with the reason in error(), when there is none.
 class ScopedGbkLocale {
  public:
   ScopedGbkLocale();
   ~ScopedGbkLocale();
   ScopedGbkLocale(const ScopedGbkLocale&) = delete;
   ScopedGbkLocale& operator=(const ScopedGbkLocale&) = delete;
-  bool ok() const { return m_pLocale && m_pLocale->ok(); }
+  bool ok() const { return m_strError.empty(); }
   const std::string& error() const { return m_strError; }
 
  private:

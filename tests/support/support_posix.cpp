@@ -26,6 +26,12 @@ extern char** environ;
 
 namespace testing_support {
 
+std::filesystem::path FsPath(const std::string& bytes) { return bytes; }
+
+std::string PathBytes(const std::filesystem::path& path, bool generic) {
+  return generic ? path.generic_string() : path.string();
+}
+
 void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
   if (value) setenv(name.c_str(), value->c_str(), 1);
   else unsetenv(name.c_str());
@@ -66,6 +72,7 @@ ScopedGbkLocale::ScopedGbkLocale() {
   m_env.Set("LOCPATH", m_dir.path());
   m_pLocale = std::make_unique<ScopedLocale>("zh_CN.GBK");
   if (!m_pLocale->ok()) m_strError = "zh_CN.GBK was made but cannot be set";
+  else if (MB_CUR_MAX != 2) m_strError = "zh_CN.GBK is set, but its characters are not of two bytes at most";
 }
 
 ScopedGbkLocale::~ScopedGbkLocale() = default;

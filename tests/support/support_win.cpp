@@ -200,6 +200,25 @@ bool Drain(HANDLE pipe, std::string& sink) {
 
 }  // namespace
 
+// The C++ library takes and gives narrow paths in other encodings than the
+// ANSI code page: the wide form is the one both agree on.
+std::filesystem::path FsPath(const std::string& bytes) {
+  if (bytes.empty()) return std::filesystem::path();
+  const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+  return std::filesystem::path(wide);
+}
+
+std::string PathBytes(const std::filesystem::path& path, bool generic) {
+  const std::wstring wide = generic ? path.generic_wstring() : path.wstring();
+  if (wide.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), n, nullptr, nullptr);
+  return bytes;
+}
+
 void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
   // The C runtime's copy for getenv, and the process's for the Windows API
   // and for children; the runtime cannot hold an empty value.
@@ -264,7 +283,22 @@ int OpenHandleCount() {
 bool CanRunUnixTools() { return false; }
 
 ScopedGbkLocale::ScopedGbkLocale() {
-  m_strError = "the ANSI code page is the system's for the whole process: no double-byte one for a scope";
+  const UINT cp = GetACP();
+  if (cp != 936) {
+    m_strError = "the ANSI code page is " + std::to_string(cp) +
+                 ", not GBK's 936; it is the process's from its start (under Wine, LC_ALL=zh_CN.UTF-8 gives 936)";
+    return;
+  }
+  // U+4E2D in GBK: Wine needs the Unix locale of LC_ALL to store it.
+  const std::string probe = m_dir / "\xD6\xD0";
+  const HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    m_strError = "the ANSI code page is 936, but no file takes a name in it (error " +
+                 std::to_string(GetLastError()) + "; under Wine the Unix locale of LC_ALL must exist)";
+    return;
+  }
+  CloseHandle(h);
+  DeleteFileA(probe.c_str());
 }
 
 ScopedGbkLocale::~ScopedGbkLocale() = default;
