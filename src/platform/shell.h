@@ -2,15 +2,21 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
-// Hands a URL to the user's default handler: xdg-open, found on PATH,
-// started detached (own session, standard streams on /dev/null, not
-// waited for). False when it could not be started. On Windows
-// ShellExecuteA("open"), and only for an http:// or https:// address: the
-// shell would start a program, or open a file or a share, given anything
-// else, and the address comes from the network.
+// True for an http:// or https:// address (the scheme in any case) with a
+// host, without blanks or control bytes. The address comes from the
+// network: given anything else, the desktop's opener would open a file or
+// a share, start a program through a scheme's handler, or read an option.
+bool IsWebAddress(std::string_view url);
+
+// Hands a web address (IsWebAddress) to the user's default handler:
+// xdg-open, found on PATH, started detached (own session, standard streams
+// on /dev/null, not waited for); on Windows ShellExecuteA("open"). False,
+// and nothing opened, for any other text or when the handler could not be
+// started.
 bool ShellOpenUrl(const std::string& url);
 
 // Starts the executable file at path itself (never searched on PATH; a

@@ -47,6 +47,7 @@ bool SpawnDetached(const char* const argv[], bool searchPath) {
 }  // namespace
 
 bool ShellOpenUrl(const std::string& url) {
+  if (!IsWebAddress(url)) return false;
   const char* argv[] = {"xdg-open", url.c_str(), nullptr};
   return SpawnDetached(argv, true);
 }

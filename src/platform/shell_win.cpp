@@ -5,23 +5,10 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "platform/text.h"
-
 namespace platform {
 
-namespace {
-
-bool IsWebAddress(std::string_view url) {
-  const std::string head = ToLower(url.substr(0, 8));
-  return head.rfind("http://", 0) == 0 || head == "https://";
-}
-
-}  // namespace
-
 bool ShellOpenUrl(const std::string& url) {
-  // The shell starts a program, or opens a file or a share, for anything
-  // else; the address comes from the network.
-  if (!IsWebAddress(url) || HasControlByte(url)) return false;
+  if (!IsWebAddress(url)) return false;
   // Shell extensions that handle the address may need COM on this thread.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   const INT_PTR result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOW));

@@ -120,3 +120,17 @@ TEST(Launcher, ServiceDownStillEndsPromptlyWithTheDefaults) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
   EXPECT_EQ(r.Opened(), r.Site(TOLVANE_OFFICIAL_URL));
 }
+
+TEST(Launcher, OpensNoAddressButAWebAddress) {
+  // The site's address comes from the service's answer: whoever answers in
+  // its place must not have the desktop open a file or read an option.
+  for (const char* official : {"file%3A%2F%2F%2Fetc%2Fpasswd", "--help", "smb%3A%2F%2F127.0.0.1%2Fs"}) {
+    HttpPeer service(std::string(R"({"/api/": {"body": "<config><url officialUrl=\")") + official +
+                         R"(\" updateUrl=\"\"/></config>"}})",
+                     HostsPort());
+    LauncherRun r;
+    ProcessResult p = r.Run("Launcher");
+    EXPECT_EQ(p.status, 0) << official << p.err;
+    EXPECT_TRUE(r.NothingOpened()) << official;
+  }
+}

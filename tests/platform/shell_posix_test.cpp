@@ -87,3 +87,17 @@ TEST(StartProgram, WhatCannotRunIsAFailure) {
   EXPECT_FALSE(Exists(t / "ran"));
   EXPECT_FALSE(Exists(t / "onpath/prog.ran"));
 }
+
+TEST(ShellOpenUrl, OnlyWebAddressesReachXdgOpen) {
+  TempDir t;
+  WriteFile(t / "bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$(dirname \"$0\")/opened\"\n", 0755);
+  ScopedEnv env;
+  env.Set("PATH", t / "bin");
+  for (const char* url : {"file:///etc/passwd", "--help", "-x", "smb://127.0.0.1/s", ""}) {
+    EXPECT_FALSE(ShellOpenUrl(url)) << url;
+  }
+  ASSERT_TRUE(ShellOpenUrl("HTTP://127.0.0.1:9/site/"));
+  ASSERT_TRUE(WaitFor([&] { return Exists(t / "bin/opened"); }, 10s));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(ReadFile(t / "bin/opened"), "HTTP://127.0.0.1:9/site/\n");
+}
