@@ -34,6 +34,7 @@ const char kUsage[] =
     "  --retry-delay MS              pause before each retry\n"
     "  --user-agent TEXT             User-Agent header\n"
     "  --referer URL                 Referer header\n"
+    "  --no-resume                   after a broken transfer, start again from zero\n"
     "  --seed N                      temporary file FILE.downN (default FILE.down)\n"
     "  --mutex-prefix TEXT           first part of the per-file mutex name\n"
     "  --progress                    progress bar even when stderr is no terminal\n"
@@ -212,6 +213,7 @@ struct Options {
   bool bProgress = false;
   bool bQuiet = false;
   bool bVerbose = false;
+  bool bNoResume = false;
   std::vector<std::string> operands;
 };
 
@@ -251,7 +253,11 @@ int ParseCommandLine(int argc, char** argv, CHttpDownload& s, Options& o) {
       arg.resize(eq);
       hasValue = true;
     }
-    bool* flag = arg == "--progress" ? &o.bProgress : arg == "--quiet" ? &o.bQuiet : arg == "--verbose" ? &o.bVerbose : nullptr;
+    bool* flag = arg == "--progress"    ? &o.bProgress
+                 : arg == "--quiet"     ? &o.bQuiet
+                 : arg == "--verbose"   ? &o.bVerbose
+                 : arg == "--no-resume" ? &o.bNoResume
+                                        : nullptr;
     if (flag != nullptr) {
       if (hasValue) return UsageError(arg + " takes no value");
       *flag = true;
@@ -324,6 +330,7 @@ int main(int argc, char** argv) {
   Options options;
   const int parsed = ParseCommandLine(argc, argv, session, options);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
+  session.m_bResume = options.bNoResume ? FALSE : TRUE;
 
   ProgressBar bar;
   if (!options.bQuiet && (options.bProgress || platform::StandardErrorIsTerminal())) {

@@ -99,7 +99,9 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
   m_nReceived = m_nDownloaded = m_nTotalSize = m_nContentLength = 0;
 
   bool firstNotice = true;
-  int brokenAttempts = 0;
+  int brokenTransfers = 0;
+  int slowBreaks = 0;
+  std::uint32_t heldAtLastBreak = 0;
 
   for (;;) {
     switch (HttpExchange(*this)) {
@@ -125,7 +127,8 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
 
     if (m_nContentLength == 0) return HD_FAILED;
     CreateDirectoryTree(DirectoryOfPath(m_strTempFilePath));
-    const platform::FileHandle file = platform::CreateFileForWriting(m_strTempFilePath, 0666);
+    const platform::FileHandle file = m_bAppend ? platform::OpenFileToContinue(m_strTempFilePath, m_nDownloaded)
+                                                : platform::CreateFileForWriting(m_strTempFilePath, 0666);
     if (file == platform::kNoFile) return HD_FAILED;
     m_strFileName = FileNameOfObject(m_strObject);
     if (firstNotice && m_bNotify) {
@@ -138,8 +141,13 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
     platform::CloseFile(file);
     if (end == BodyEnd::kStopped) return HD_STOPPED;
     if (end == BodyEnd::kWhole) break;
-    // Broken off, or the disk refused the block: a new attempt, a bounded number of times.
-    if (++brokenAttempts > HD_MAX_BROKEN_ATTEMPTS) return HD_FAILED;
+    // Broken off, or the disk refused the block: a new attempt for the
+    // rest, a bounded number of times unless it made progress.
+    if (++brokenTransfers > HD_MAX_BROKEN_TRANSFERS) return HD_FAILED;
+    const bool progressed = std::uint64_t{m_nDownloaded} >= std::uint64_t{heldAtLastBreak} + HD_PROGRESS_BYTES;
+    heldAtLastBreak = m_nDownloaded;
+    if (!progressed && ++slowBreaks > HD_MAX_BROKEN_ATTEMPTS) return HD_FAILED;
+    m_bRestart = !m_bResume;
   }
   CloseConnection();
 

@@ -3,6 +3,8 @@
 #include "http/request.h"
 #include "http/response.h"
 #include "http/session.h"
+#include "platform/file.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -51,6 +53,43 @@ std::int32_t Connect(CHttpDownload& session) {
   }
 }
 
+// The bytes of an earlier answer in the temporary file, which the request
+// asks to continue; 0 (ask for the whole) when there is nothing to go on.
+std::uint32_t BytesToContinue(CHttpDownload& session) {
+  if (session.m_bRestart || session.m_strValidator.empty()) return 0;
+  const platform::FileHandle file = platform::OpenFileForReading(session.m_strTempFilePath);
+  if (file == platform::kNoFile) return 0;
+  std::uint64_t size = 0;
+  const bool known = platform::GetFileSize(file, size);
+  platform::CloseFile(file);
+  // Nothing more can be asked for when the file holds as much as the
+  // resource, or more: a server answers such a range with 416.
+  return known && size < session.m_nTotalSize ? static_cast<std::uint32_t>(size) : 0;
+}
+
+// What identifies the answer's bytes for a later If-Range: a strong ETag
+// (a weak one never matches there), else the Last-Modified date; empty
+// when neither can go into a request line as it came.
+std::string ValidatorOf(std::string_view header) {
+  std::string value;
+  if (FindHeaderField(header, "ETag", value) && !value.empty() && value.rfind("W/", 0) != 0 &&
+      !platform::HasControlByte(value)) {
+    return value;
+  }
+  if (FindHeaderField(header, "Last-Modified", value) && !platform::HasControlByte(value)) return value;
+  return std::string();
+}
+
+// A 206 that carries exactly the rest of the resource whose first bytes
+// are in the temporary file.
+bool ContinuesTheFile(const CHttpDownload& session, std::string_view header, std::uint32_t length) {
+  std::string value;
+  std::uint32_t first = 0, last = 0, total = 0;
+  return FindHeaderField(header, "Content-Range", value) && ParseContentRange(value, first, last, total) &&
+         first == session.m_nDownloaded && total == session.m_nTotalSize && last == total - 1 &&
+         length == last - first + 1;
+}
+
 }  // namespace
 
 std::int32_t ReadResponseHeader(RecvBuffer* ring, std::string& header, std::int32_t nTimeoutMs) {
@@ -76,10 +115,13 @@ std::int32_t ReadResponseHeader(RecvBuffer* ring, std::string& header, std::int3
 }
 
 std::int32_t HttpExchange(CHttpDownload& session) {
-  int redirects = 0;
+  int requests = 0;
   int resends = 0;
   for (;;) {
-    session.m_nDownloaded = 0;
+    session.m_nDownloaded = BytesToContinue(session);
+    if (session.m_nDownloaded == 0) session.m_bRestart = TRUE;
+    const bool ranged = !session.m_bRestart;
+    session.m_bAppend = FALSE;
     session.m_nContentLength = 0;
     session.m_strResponseHeader.clear();
     session.m_nHeaderLength = 0;
@@ -113,16 +155,37 @@ std::int32_t HttpExchange(CHttpDownload& session) {
         // a huge resource.
         if (contentLength < 0) return HX_FAILED;
         session.m_nContentLength = static_cast<std::uint32_t>(contentLength);
+        if (status == 206) {
+          // A part asked for by nobody would pass for the whole resource.
+          if (!ranged) return HX_FAILED;
+          if (ContinuesTheFile(session, header, session.m_nContentLength)) {
+            session.m_bAppend = TRUE;
+            return HX_OK;
+          }
+          // Some other part: the bytes in hand cannot be trusted to fit.
+          session.m_bRestart = TRUE;
+          if (++requests > HX_MAX_RESTARTS) return HX_FAILED;
+          continue;
+        }
+        // The whole resource, whether asked for or given instead of a part.
+        session.m_nDownloaded = 0;
         session.m_nTotalSize = session.m_nContentLength;
+        session.m_strValidator = ValidatorOf(header);
         return HX_OK;
       case RP_RETRY:
         return HX_TRANSIENT;
       case RP_REDIRECT:
-        if (++redirects > HX_MAX_RESTARTS) return HX_FAILED;
+        if (++requests > HX_MAX_RESTARTS) return HX_FAILED;
         continue;
       case RP_NOTFOUND:
         return HX_NOTFOUND;
       default:
+        // 416: the bytes in hand are no beginning of the resource now.
+        if (ranged && status == 416) {
+          session.m_bRestart = TRUE;
+          if (++requests > HX_MAX_RESTARTS) return HX_FAILED;
+          continue;
+        }
         return HX_FAILED;
     }
   }

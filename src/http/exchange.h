@@ -15,9 +15,10 @@ constexpr std::int32_t HX_STOPPED = 2;    // m_bStop was found set
 constexpr std::int32_t HX_FAILED = 3;     // a retry would not cure it
 constexpr std::int32_t HX_NOTFOUND = 4;   // 404
 
-// New connections that one exchange makes in a row for redirects, and
-// again for requests that went out short with a timed-out connection.
-// Nothing else would end a server's redirect circle.
+// New connections that one exchange makes in a row for redirects (or for
+// a range that the server would not continue), and again for requests
+// that went out short with a timed-out connection. Nothing else would end
+// a server's redirect circle.
 constexpr int HX_MAX_RESTARTS = 20;
 // A header that has not ended by then never will in any useful way.
 constexpr std::size_t HX_MAX_HEADER_BYTES = 1 << 20;

@@ -57,6 +57,12 @@ std::string ComposeRequest(const CHttpDownload& session) {
   request += "User-Agent: " + session.m_strUserAgent + "\r\n";
   if (!session.m_strReferer.empty()) request += "Referer: " + session.m_strReferer + "\r\n";
   request += "Connection: close\r\n";
+  // The rest of a broken transfer, only while the bytes in hand are still
+  // the resource's: a changed resource comes whole.
+  if (!session.m_bRestart && session.m_nDownloaded > 0 && !session.m_strValidator.empty()) {
+    request += "Range: bytes=" + std::to_string(session.m_nDownloaded) + "-\r\n";
+    request += "If-Range: " + session.m_strValidator + "\r\n";
+  }
   request += "\r\n";
   return request;
 }

@@ -1,6 +1,7 @@
 #include "http/response.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "http/session.h"
 #include "http/url.h"
@@ -131,4 +132,35 @@ std::int64_t ParseHttpDate(std::string_view text, std::int64_t unsettled) {
   }
   std::int64_t t = 0;
   return platform::UtcTime(year, month, day, hour, minute, second, t) ? t : unsettled;
+}
+
+bool FindHeaderField(std::string_view header, std::string_view name, std::string& value) {
+  std::size_t line = header.find("\r\n");
+  while (line != npos) {
+    line += 2;
+    const std::size_t end = header.find("\r\n", line);
+    const std::string_view text = header.substr(line, end == npos ? npos : end - line);
+    if (text.size() > name.size() && text[name.size()] == ':' &&
+        platform::ToLower(text.substr(0, name.size())) == platform::ToLower(name)) {
+      value = platform::Trim(text.substr(name.size() + 1));
+      return true;
+    }
+    line = end;
+  }
+  return false;
+}
+
+bool ParseContentRange(std::string_view value, std::uint32_t& first, std::uint32_t& last, std::uint32_t& total) {
+  // Digits only: no sign, no blank, nothing past 32 bits.
+  const auto number = [&value](std::uint32_t& n, char stop) {
+    const char* end = value.data() + value.size();
+    if (value.empty() || value[0] < '0' || value[0] > '9') return false;
+    const auto [p, error] = std::from_chars(value.data(), end, n);
+    if (error != std::errc() || (stop != '\0' ? p == end || *p != stop : p != end)) return false;
+    value.remove_prefix(static_cast<std::size_t>(p - value.data()) + (stop != '\0' ? 1 : 0));
+    return true;
+  };
+  if (platform::ToLower(value.substr(0, 6)) != "bytes ") return false;
+  value.remove_prefix(6);
+  return number(first, '-') && number(last, '/') && number(total, '\0') && first <= last && last < total;
 }

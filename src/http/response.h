@@ -25,3 +25,11 @@ std::int32_t ParseResponseHeader(CHttpDownload& session, std::string header, std
 // A lower-cased HTTP date ("wed, 21 oct 2015 07:28:00 gmt") read as UTC.
 // Returns unsettled for a text without ',' or with a field out of range.
 std::int64_t ParseHttpDate(std::string_view text, std::int64_t unsettled);
+
+// The value of the first header line (after the status line) whose name is
+// name in any case, trimmed and as it came; false when there is none.
+bool FindHeaderField(std::string_view header, std::string_view name, std::string& value);
+
+// A Content-Range value of a partial answer, "bytes FIRST-LAST/TOTAL" with
+// FIRST <= LAST < TOTAL, each within 32 bits; false for anything else.
+bool ParseContentRange(std::string_view value, std::uint32_t& first, std::uint32_t& last, std::uint32_t& total);

@@ -35,8 +35,17 @@ class CHttpDownload {
   std::string m_strTempFilePath;
   // The one member another thread may write during a download.
   std::atomic<BOOL> m_bStop{FALSE};
+  // After a broken transfer, ask only for the rest of the resource.
+  BOOL m_bResume = TRUE;
+  // TRUE: the next exchange asks for the whole resource. FALSE: it asks
+  // for the bytes after those in the temporary file, if they are still
+  // those of m_strValidator's answer.
   BOOL m_bRestart = FALSE;
+  // Set by each exchange: TRUE when the answer continues the temporary file.
   BOOL m_bAppend = FALSE;
+  // The ETag, or else the Last-Modified date, of the answer whose bytes the
+  // temporary file holds; empty when it had neither.
+  std::string m_strValidator;
   std::uint32_t m_nTotalSize = 0;
   std::uint32_t m_nDownloaded = 0;
   std::uint32_t m_nContentLength = 0;

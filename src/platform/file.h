@@ -25,6 +25,11 @@ FileHandle OpenFileForReading(const std::string& path);
 // as well.
 FileHandle CreateFileForWriting(const std::string& path, unsigned mode);
 
+// Opens an existing file for writing after its first size bytes, cutting
+// off what follows them, with the checks of CreateFileForWriting. Fails
+// when it is no disk file or holds fewer than size bytes.
+FileHandle OpenFileToContinue(const std::string& path, std::uint64_t size);
+
 // Reads up to size bytes starting at pos, going on after short reads until
 // size bytes or the end of the file. The count, or -1 when a read fails.
 long ReadFileAt(FileHandle h, std::uint64_t pos, void* buffer, std::size_t size);

@@ -22,6 +22,20 @@ timespec ToTimespec(FileTime ft) {
   return ts;
 }
 
+// An existing file opened for writing: never through a link, and a disk
+// file only with owner write permission.
+int OpenExistingForWriting(const std::string& path, struct stat& st) {
+  // O_NONBLOCK: opening a FIFO that nobody reads must not hang.
+  const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+    close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 FileHandle OpenFileForReading(const std::string& path) {
@@ -37,21 +51,25 @@ FileHandle CreateFileForWriting(const std::string& path, unsigned mode) {
   // A new file is the usual case and needs one call; O_EXCL never follows a link.
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
   if (fd >= 0 || errno != EEXIST) return fd;
-  // O_NONBLOCK: opening a FIFO that nobody reads must not hang.
-  fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kNoFile;
   struct stat st;
-  if (fstat(fd, &st) != 0) {
+  fd = OpenExistingForWriting(path, st);
+  if (fd < 0) return kNoFile;
+  if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
     close(fd);
     return kNoFile;
   }
-  if (S_ISREG(st.st_mode)) {
-    if (!(st.st_mode & S_IWUSR) || ftruncate(fd, 0) != 0) {
-      close(fd);
-      return kNoFile;
-    }
+  return fd;
+}
+
+FileHandle OpenFileToContinue(const std::string& path, std::uint64_t size) {
+  struct stat st;
+  const int fd = OpenExistingForWriting(path, st);
+  if (fd < 0) return kNoFile;
+  const auto at = static_cast<off_t>(size);
+  if (!S_ISREG(st.st_mode) || st.st_size < at || ftruncate(fd, at) != 0 || lseek(fd, at, SEEK_SET) != at) {
+    close(fd);
+    return kNoFile;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 

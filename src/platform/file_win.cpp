@@ -14,6 +14,29 @@ FileHandle From(HANDLE h) { return reinterpret_cast<FileHandle>(h); }
 // ReadFile and WriteFile count in DWORDs.
 constexpr std::size_t kMaxPiece = 1u << 30;
 
+// An existing file opened for writing, refused when it is a link, a
+// directory or read-only.
+HANDLE OpenExistingForWriting(const std::string& path) {
+  // Wine shows a Unix symbolic link to a directory as a reparse point only here.
+  const DWORD listed = GetFileAttributesA(path.c_str());
+  if (listed == INVALID_FILE_ATTRIBUTES ||
+      (listed & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return h;
+  const DWORD attributesNow = win::AttributesOf(h);
+  // A link (Wine's Unix ones show only in the final path), or a file made
+  // read-only since the look above.
+  if (attributesNow == INVALID_FILE_ATTRIBUTES ||
+      (attributesNow & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)) || !win::IsEntryOf(h, path)) {
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
 }  // namespace
 
 FileHandle OpenFileForReading(const std::string& path) {
@@ -28,26 +51,24 @@ FileHandle CreateFileForWriting(const std::string& path, unsigned mode) {
   if (h != INVALID_HANDLE_VALUE) return From(h);
   const DWORD error = GetLastError();
   if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return kNoFile;
-  // Wine shows a Unix symbolic link to a directory as a reparse point only here.
-  const DWORD listed = GetFileAttributesA(path.c_str());
-  if (listed == INVALID_FILE_ATTRIBUTES ||
-      (listed & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+  h = OpenExistingForWriting(path);
+  if (h == INVALID_HANDLE_VALUE) return kNoFile;
+  if (GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {
+    CloseHandle(h);
     return kNoFile;
   }
-  h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                  nullptr);
+  return From(h);
+}
+
+FileHandle OpenFileToContinue(const std::string& path, std::uint64_t size) {
+  HANDLE h = OpenExistingForWriting(path);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
-  if (GetFileType(h) == FILE_TYPE_DISK) {
-    const DWORD attributesNow = win::AttributesOf(h);
-    // A link (Wine's Unix ones show only in the final path), or a file
-    // made read-only since the look above.
-    const bool refused = attributesNow == INVALID_FILE_ATTRIBUTES ||
-                         (attributesNow & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)) ||
-                         !win::IsEntryOf(h, path);
-    if (refused || !SetEndOfFile(h)) {
-      CloseHandle(h);
-      return kNoFile;
-    }
+  LARGE_INTEGER held{}, at{};
+  at.QuadPart = static_cast<LONGLONG>(size);
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &held) || held.QuadPart < at.QuadPart ||
+      !SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+    CloseHandle(h);
+    return kNoFile;
   }
   return From(h);
 }

@@ -1,14 +1,18 @@
 // tolvane-fetch run as a user runs it: against nginx, through the proxies,
 // interrupted with Ctrl-C, several at once, on a terminal, and compared
 // with what curl makes of the same servers.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -628,4 +632,69 @@ os.execv(sys.argv[1], sys.argv[1:])
   EXPECT_NE(r.err.find("failed (the transfer broke off, or the file could not be written"), std::string::npos) << r.err;
   EXPECT_EQ(ListTree(m_dir / "out"), std::vector<std::string>{"f.down"});
   EXPECT_LE(ReadFile(Out("f.down")).size(), 65536u);
+}
+
+namespace {
+
+// A relay in front of a server that cuts each connection after `cut` bytes
+// of the server's answer, as an unsteady network does; counts what it passed.
+class CuttingRelay {
+ public:
+  CuttingRelay(std::uint16_t serverPort, std::size_t cut)
+      : m_server([this, serverPort, cut](loopback::PeerSocket client, int) { Relay(client, serverPort, cut); }) {}
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_server.port()) + path; }
+  int connections() const { return m_server.connections(); }
+  std::size_t passed() const { return m_passed; }
+
+ private:
+  void Relay(loopback::PeerSocket client, std::uint16_t port, std::size_t cut) {
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval limit{5, 0};
+    setsockopt(server, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+        loopback::SendAll(server, loopback::ReadRequestHeader(client))) {
+      char buffer[65536];
+      for (std::size_t left = cut; left > 0;) {
+        const ssize_t n = recv(server, buffer, std::min(left, sizeof buffer), 0);
+        if (n <= 0 || !loopback::SendAll(client, std::string(buffer, static_cast<std::size_t>(n)))) break;
+        left -= static_cast<std::size_t>(n);
+        m_passed += static_cast<std::size_t>(n);
+      }
+    }
+    close(server);
+  }
+
+  std::atomic<std::size_t> m_passed{0};
+  ScriptedServer m_server;
+};
+
+}  // namespace
+
+TEST_F(TolvaneFetch, GoesOnWhereAConnectionBroke) {
+  const std::size_t kMiB = 1 << 20;
+  WriteFile(m_dir / "www/cut.bin", RandomBytes(24 * kMiB, 3));
+  const std::uint16_t nginxPort = static_cast<std::uint16_t>(std::stoi(Url("").substr(Url("").rfind(':') + 1)));
+  {
+    CuttingRelay relay(nginxPort, 4 * kMiB);
+    const ProcessResult r = Fetch({"--quiet", relay.Url("/cut.bin"), Out("cut.bin")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ReadFile(Out("cut.bin")) == Source("cut.bin"));
+    // Each connection gets further; the headers aside, nothing comes twice.
+    EXPECT_EQ(relay.connections(), 7);
+    EXPECT_LT(relay.passed(), 24 * kMiB + 7 * 1024);
+    EXPECT_EQ(Count(m_nginx->AccessLog(), "GET /cut.bin"), 7);
+  }
+  {
+    // Starting from zero each time, the download never gets past 4 MiB:
+    // after the first break, five more that make no progress are the most.
+    CuttingRelay relay(nginxPort, 4 * kMiB);
+    const ProcessResult r = Fetch({"--quiet", "--no-resume", relay.Url("/cut.bin"), Out("again.bin")});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(relay.connections(), 7);
+    EXPECT_FALSE(Exists(Out("again.bin")));
+  }
 }

@@ -1,4 +1,5 @@
-// An untrusted response header, and the same bytes as a URL and as a date.
+// An untrusted response header, and the same bytes as a URL, a date and a
+// Content-Range value.
 // The first byte picks direct or HTTP-proxy connection, since a redirect
 // rewrites the session differently for each.
 #include <cstdint>
@@ -30,6 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   CheckUrl(bytes);
   ParseHttpDate(bytes, kUnsettled);
+  std::uint32_t first = 0, last = 0, total = 0;
+  if (ParseContentRange(bytes, first, last, total)) FUZZ_CHECK(first <= last && last < total);
   if (size == 0) return 0;
 
   CHttpDownload session;
@@ -39,6 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   session.m_strObject = "/dir/sub/file.bin";
   session.m_nProxyType = data[0] & 1 ? PROXY_HTTP : PROXY_DIRECT;
   const std::string header = bytes.substr(1);
+  std::string value;
+  if (FindHeaderField(header, "ETag", value)) {
+    FUZZ_CHECK(value.find("\r\n") == std::string::npos);
+    FUZZ_CHECK(value.size() < header.size());
+  }
 
   std::int32_t status = -1, contentLength = -1;
   std::int64_t lastModified = kUnsettled;

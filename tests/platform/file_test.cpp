@@ -36,6 +36,40 @@ TEST(File, CreateWriteAndRead) {
   EXPECT_EQ(OpenFileForReading(t / "missing"), kNoFile);
 }
 
+TEST(File, ContinueKeepsTheFirstBytesAndWritesAfterThem) {
+  TempDir t;
+  struct Case {
+    const char* name;
+    std::uint64_t keep;
+    const char* after;  // the file after writing "XY"; nullptr when the open must fail
+  } cases[] = {
+      {"all of it", 10, "0123456789XY"},
+      {"a part, the rest cut off", 4, "0123XY"},
+      {"none", 0, "XY"},
+      {"more than it holds", 11, nullptr},
+  };
+  for (const Case& c : cases) {
+    WriteFile(t / "f", "0123456789", 0644);
+    const FileHandle h = OpenFileToContinue(t / "f", c.keep);
+    if (c.after == nullptr) {
+      EXPECT_EQ(h, kNoFile) << c.name;
+      EXPECT_EQ(ReadFile(t / "f"), "0123456789") << c.name;
+      continue;
+    }
+    ASSERT_NE(h, kNoFile) << c.name;
+    EXPECT_TRUE(WriteFileAll(h, "XY", 2)) << c.name;
+    CloseFile(h);
+    EXPECT_EQ(ReadFile(t / "f"), c.after) << c.name;
+  }
+  // What CreateFileForWriting refuses, and a file that is not there.
+  WriteFile(t / "ro", "keep", 0444);
+  EXPECT_EQ(OpenFileToContinue(t / "ro", 2), kNoFile);
+  EXPECT_EQ(ReadFile(t / "ro"), "keep");
+  ASSERT_TRUE(CreateOneDirectory(t / "dir"));
+  EXPECT_EQ(OpenFileToContinue(t / "dir", 0), kNoFile);
+  EXPECT_EQ(OpenFileToContinue(t / "missing", 0), kNoFile);
+}
+
 TEST(File, CreateReplacesWritableAndRefusesReadOnlyAndDirectories) {
   TempDir t;
   WriteFile(t / "rw", "old and long", 0644);
