@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
+#include "platform/tls.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ const char kUsage[] =
     "  --proxy KIND://HOST:PORT      KIND: http, socks4, socks4a, socks5\n"
     "  --proxy-user USER:PASSWORD    credentials for the proxy\n"
     "  --user USER:PASSWORD          Basic credentials for the server\n"
+    "  --cacert FILE                 trust the PEM certificates in FILE instead of the system's\n"
     "  --connect-timeout MS          limit of each connect (-1: none; default 10000)\n"
     "  --receive-timeout MS          limit of each receive (-1: none; default 10000)\n"
     "  --send-timeout MS             limit of each send (-1: none; default 10000)\n"
@@ -128,6 +130,7 @@ const char* ResultName(std::int32_t result) {
 // What the user is told when the download did not succeed.
 std::string Outcome(const CHttpDownload& s, std::int32_t result) {
   if (result != HD_FAILED) return ResultName(result);
+  if (!s.m_strSecureError.empty()) return "failed (" + s.m_strSecureError + ")";
   const std::string& h = s.m_strResponseHeader;
   if (h.empty()) return "failed (no answer)";
   const std::string status = h.substr(0, h.find("\r\n"));
@@ -265,7 +268,8 @@ int ParseCommandLine(int argc, char** argv, CHttpDownload& s, Options& o) {
     }
     static const char* const kValued[] = {"--proxy", "--proxy-user", "--user", "--connect-timeout",
                                           "--receive-timeout", "--send-timeout", "--retry-mode", "--max-retries",
-                                          "--retry-delay", "--user-agent", "--referer", "--seed", "--mutex-prefix"};
+                                          "--retry-delay", "--user-agent", "--referer", "--seed", "--mutex-prefix",
+                                          "--cacert"};
     bool known = false;
     for (const char* name : kValued) known = known || arg == name;
     if (!known) return UsageError("unknown option " + platform::EscapeControls(arg));
@@ -307,6 +311,11 @@ int ParseCommandLine(int argc, char** argv, CHttpDownload& s, Options& o) {
     } else if (arg == "--seed") {
       if (!ParseNumber(value, kInt32Min, kInt32Max, n)) return UsageError(bad);
       s.SetTempSuffix(static_cast<int>(n));
+    } else if (arg == "--cacert") {
+      if (!platform::TlsIsCertificateBundle(value)) {
+        return UsageError("--cacert: no PEM certificate in " + platform::EscapeControls(value));
+      }
+      s.m_strCaFile = value;
     } else {
       s.m_strMutexPrefix = value;
     }

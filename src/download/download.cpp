@@ -89,9 +89,9 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
 
   m_strUrl = platform::Trim(pszUrl != nullptr ? pszUrl : "");
   if (m_strUrl.empty()) return HD_FAILED;
-  if (!ParseUrl(m_strUrl, m_strHost, m_nPort, m_strObject)) {
+  if (!ParseUrl(m_strUrl, m_strHost, m_nPort, m_strObject, m_bSecure)) {
     m_strUrl = "http://" + m_strUrl;
-    if (!ParseUrl(m_strUrl, m_strHost, m_nPort, m_strObject)) return HD_FAILED;
+    if (!ParseUrl(m_strUrl, m_strHost, m_nPort, m_strObject, m_bSecure)) return HD_FAILED;
   }
   m_strFilePath = platform::Trim(pszFilePath != nullptr ? pszFilePath : "");
   if (m_strFilePath.empty()) return HD_FAILED;

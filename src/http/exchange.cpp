@@ -1,8 +1,11 @@
 #include "http/exchange.h"
 
+#include <memory>
+
 #include "http/request.h"
 #include "http/response.h"
 #include "http/session.h"
+#include "net/secure.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -51,6 +54,40 @@ std::int32_t Connect(CHttpDownload& session) {
     default:
       return HX_FAILED;
   }
+}
+
+// Asks the HTTP proxy for a tunnel to the server: an answer other than
+// 2xx fails as a server's would (5xx transient, anything else not).
+std::int32_t OpenTunnel(CHttpDownload& session) {
+  const std::string request = ComposeTunnelRequest(session);
+  const auto length = static_cast<std::int32_t>(request.size());
+  if (SockSend(session.m_hSocket, request.data(), length, session.m_nSendTimeout) < length) return HX_TRANSIENT;
+  std::string header;
+  const std::int32_t read = ReadResponseHeader(session.m_pRecvBuffer, header, session.m_nReceiveTimeout);
+  if (read != HX_OK) return read;
+  const std::size_t code = header.find(' ');
+  const std::int32_t status = code == std::string::npos ? 0 : platform::AtoI(std::string_view(header).substr(code + 1));
+  // The server has not spoken yet: a proxy that sends more is no tunnel.
+  if (status >= 200 && status <= 299) return session.m_pRecvBuffer->nCount == 0 ? HX_OK : HX_FAILED;
+  session.m_strResponseHeader = header;
+  session.m_nHeaderLength = static_cast<std::int32_t>(header.size());
+  return status >= 500 ? HX_TRANSIENT : HX_FAILED;
+}
+
+// TLS with the server over the connection, through the proxy's tunnel.
+std::int32_t Secure(CHttpDownload& session) {
+  if (session.m_nProxyType == PROXY_HTTP) {
+    const std::int32_t tunnel = OpenTunnel(session);
+    if (tunnel != HX_OK) return tunnel;
+  }
+  std::unique_ptr<SecureChannel> channel;
+  const std::int32_t opened =
+      SecureChannel::Open(session.m_hSocket, session.m_strHost, session.m_strCaFile, session.m_nReceiveTimeout,
+                          session.m_nSendTimeout, channel, session.m_strSecureError);
+  if (opened != SC_READY) return opened == SC_TRANSIENT ? HX_TRANSIENT : HX_FAILED;
+  session.m_pSecure = channel.release();
+  session.m_pRecvBuffer->pSecure = session.m_pSecure;
+  return HX_OK;
 }
 
 // The bytes of an earlier answer in the temporary file, which the request
@@ -131,10 +168,18 @@ std::int32_t HttpExchange(CHttpDownload& session) {
     const std::int32_t connected = Connect(session);
     if (connected != HX_OK) return connected;
     if (session.m_bStop) return HX_STOPPED;
+    if (session.m_bSecure) {
+      const std::int32_t secured = Secure(session);
+      if (secured != HX_OK) return secured;
+      if (session.m_bStop) return HX_STOPPED;
+    }
 
     const std::string request = ComposeRequest(session);
     const auto length = static_cast<std::int32_t>(request.size());
-    if (SockSend(session.m_hSocket, request.data(), length, session.m_nSendTimeout) < length) {
+    if (session.m_pSecure != nullptr) {
+      // A record cut short cannot be sent again on the same stream.
+      if (!session.m_pSecure->Send(request.data(), length, session.m_nSendTimeout)) return HX_TRANSIENT;
+    } else if (SockSend(session.m_hSocket, request.data(), length, session.m_nSendTimeout) < length) {
       if (t_nSockError != SOCK_ETIMEDOUT) return HX_TRANSIENT;
       if (++resends > HX_MAX_RESTARTS) return HX_FAILED;
       continue;

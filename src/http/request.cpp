@@ -37,9 +37,9 @@ std::int32_t Base64Encode(const char* text, std::string& out) {
 }
 
 std::string ComposeRequest(const CHttpDownload& session) {
-  // A proxy is asked for the absolute URL; a server, or a SOCKS tunnel to
-  // it, for the path alone.
-  const bool viaHttpProxy = session.m_nProxyType == PROXY_HTTP;
+  // A proxy is asked for the absolute URL; a server, or a tunnel to it
+  // (SOCKS, or CONNECT for https), for the path alone.
+  const bool viaHttpProxy = session.m_nProxyType == PROXY_HTTP && !session.m_bSecure;
   std::string request = "GET ";
   request += viaHttpProxy ? session.m_strUrl : session.m_strObject;
   request += " HTTP/1.1\r\n";
@@ -64,5 +64,16 @@ std::string ComposeRequest(const CHttpDownload& session) {
     request += "If-Range: " + session.m_strValidator + "\r\n";
   }
   request += "\r\n";
+  return request;
+}
+
+std::string ComposeTunnelRequest(const CHttpDownload& session) {
+  const std::string authority = session.m_strHost + ":" + std::to_string(session.m_nPort);
+  std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+  if (session.m_bProxyAuth) {
+    request += "Proxy-Authorization: Basic " +
+               BasicCredentials(session.m_strProxyUserName, session.m_strProxyPassword) + "\r\n";
+  }
+  request += "User-Agent: " + session.m_strUserAgent + "\r\n\r\n";
   return request;
 }

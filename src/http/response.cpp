@@ -37,7 +37,7 @@ std::int32_t FollowRedirect(CHttpDownload& session, std::string target) {
   // next request, which may carry credentials for a proxy.
   if (platform::HasControlByte(target)) return RP_FAILED;
   session.m_strReferer = session.m_strUrl;
-  if (platform::MbFind(target, "http://") != npos) {
+  if (platform::MbFind(target, "http://") != npos || platform::MbFind(target, "https://") != npos) {
     session.m_strUrl = target;
   } else {
     target = platform::MbReplace(target, '\\', '/');
@@ -64,8 +64,12 @@ std::int32_t FollowRedirect(CHttpDownload& session, std::string target) {
     }
     session.m_strUrl += "/" + target;
   }
-  return ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject) ? RP_REDIRECT
-                                                                                               : RP_FAILED;
+  BOOL secure = FALSE;
+  if (!ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject, secure)) return RP_FAILED;
+  // One hop must not take a transfer off TLS.
+  if (session.m_bSecure && !secure) return RP_FAILED;
+  session.m_bSecure = secure;
+  return RP_REDIRECT;
 }
 
 }  // namespace

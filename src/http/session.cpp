@@ -1,6 +1,7 @@
 #include "http/session.h"
 
 #include "net/recv_buffer.h"
+#include "net/secure.h"
 #include "platform/text.h"
 
 CHttpDownload::CHttpDownload() = default;
@@ -18,9 +19,11 @@ BOOL CHttpDownload::OpenConnection() {
   return m_pRecvBuffer != nullptr ? TRUE : FALSE;
 }
 
-// Buffer first, then the socket, closed at once: nothing more is wanted from
+// TLS first, then the buffer, then the socket, closed at once: nothing more is wanted from
 // the peer, so no graceful shutdown.
 void CHttpDownload::CloseConnection() {
+  delete m_pSecure;
+  m_pSecure = nullptr;
   if (m_pRecvBuffer != nullptr) {
     RecvBufferFree(m_pRecvBuffer);
     m_pRecvBuffer = nullptr;

@@ -12,6 +12,7 @@
 #include "platform/types.h"
 
 struct RecvBuffer;
+class SecureChannel;
 
 class CHttpDownload {
  public:
@@ -79,8 +80,16 @@ class CHttpDownload {
   std::string m_strObject;
   std::string m_strFileName;
   std::uint16_t m_nPort = 80;
+  // The URL is https: the exchange runs over TLS, and a redirect may not leave it.
+  BOOL m_bSecure = FALSE;
+  // A PEM bundle trusted instead of the system's store; empty for the store.
+  std::string m_strCaFile;
+  // Why the last TLS handshake failed; empty when it did not.
+  std::string m_strSecureError;
   SOCKET m_hSocket = INVALID_SOCKET;
   RecvBuffer* m_pRecvBuffer = nullptr;
+  // Owned; set while the connection runs TLS.
+  SecureChannel* m_pSecure = nullptr;
   std::string m_strTempSuffix = ".down";
   std::string m_strMutexPrefix;
   // Held only while DownloadFile puts a finished file in place.

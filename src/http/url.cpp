@@ -4,7 +4,9 @@
 
 using platform::npos;
 
-BOOL ParseUrl(std::string url, std::string& host, std::uint16_t& port, std::string& object) {
+namespace {
+
+BOOL Parse(std::string url, std::string& host, std::uint16_t& port, std::string& object, BOOL* secure) {
   url = platform::Trim(url);
   host.clear();
   object.clear();
@@ -13,7 +15,9 @@ BOOL ParseUrl(std::string url, std::string& host, std::uint16_t& port, std::stri
   std::size_t schemeEnd = platform::MbFind(url, "://");
   if (schemeEnd == npos) return FALSE;
   schemeEnd += 3;
-  if (platform::ToLower(std::string_view(url).substr(0, schemeEnd)) != "http://") return FALSE;
+  const std::string scheme = platform::ToLower(std::string_view(url).substr(0, schemeEnd));
+  const bool https = scheme == "https://";
+  if (scheme != "http://" && (!https || secure == nullptr)) return FALSE;
 
   std::string_view rest = std::string_view(url).substr(schemeEnd);
   if (rest.empty()) return FALSE;
@@ -25,10 +29,21 @@ BOOL ParseUrl(std::string url, std::string& host, std::uint16_t& port, std::stri
   std::size_t colon = platform::MbFind(authority, ':');
   if (colon == npos) {
     host = std::string(authority);
-    port = 80;
+    port = https ? 443 : 80;
   } else {
     host = std::string(authority.substr(0, colon));
     port = static_cast<std::uint16_t>(static_cast<unsigned>(platform::AtoI(authority.substr(colon + 1))));
   }
+  if (secure != nullptr) *secure = https ? TRUE : FALSE;
   return TRUE;
+}
+
+}  // namespace
+
+BOOL ParseUrl(std::string url, std::string& host, std::uint16_t& port, std::string& object) {
+  return Parse(std::move(url), host, port, object, nullptr);
+}
+
+BOOL ParseUrl(std::string url, std::string& host, std::uint16_t& port, std::string& object, BOOL& secure) {
+  return Parse(std::move(url), host, port, object, &secure);
 }

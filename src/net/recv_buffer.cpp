@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "net/secure.h"
+
 RecvBuffer* RecvBufferCreate(SOCKET s) {
   if (s == INVALID_SOCKET) return nullptr;
   RecvBuffer* p = new (std::nothrow) RecvBuffer{};
@@ -30,8 +32,10 @@ std::int32_t RecvBufferFill(RecvBuffer* p, std::int32_t nTimeoutMs) {
   if (space <= 0) return 0;
   // The free space runs from nWritePos to the end of the block, then on from 0.
   const std::int32_t first = std::min(space, p->nCapacity - p->nWritePos);
-  const std::int32_t n = SockRecvSegments(p->hSocket, p->pData + p->nWritePos, first, p->pData,
-                                          space - first, nTimeoutMs);
+  const std::int32_t n =
+      p->pSecure != nullptr
+          ? p->pSecure->Receive(p->pData + p->nWritePos, first, nTimeoutMs)
+          : SockRecvSegments(p->hSocket, p->pData + p->nWritePos, first, p->pData, space - first, nTimeoutMs);
   if (n > 0) {
     p->nWritePos = (p->nWritePos + n) % p->nCapacity;
     p->nCount += n;
@@ -86,7 +90,9 @@ std::int32_t RecvBufferReadBlock(RecvBuffer* p, char* pBlock, std::int32_t nTime
   if (p->nCount == 0) {
     // Through an empty ring the bytes would only be copied once more: they
     // go straight into the block, as many as one fill would take.
-    const std::int32_t n = SockRecv(p->hSocket, pBlock, std::min(p->nCapacity, RECV_BUFFER_SIZE), nTimeoutMs);
+    const std::int32_t size = std::min(p->nCapacity, RECV_BUFFER_SIZE);
+    const std::int32_t n = p->pSecure != nullptr ? p->pSecure->Receive(pBlock, size, nTimeoutMs)
+                                                 : SockRecv(p->hSocket, pBlock, size, nTimeoutMs);
     return n > 0 ? n : 0;
   }
   const std::int32_t m = std::min(p->nCount, RECV_BUFFER_SIZE);

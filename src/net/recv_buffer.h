@@ -7,6 +7,8 @@
 
 #include "net/sock.h"
 
+class SecureChannel;
+
 constexpr std::int32_t RECV_BUFFER_SIZE = 10240;
 // Line buffers hold at least this much: 1023 bytes and the terminator.
 constexpr std::int32_t RECV_LINE_SIZE = 1024;
@@ -16,6 +18,8 @@ constexpr std::int32_t RECV_NO_BYTE = 256;
 // Always nWritePos == (nReadPos + nCount) % nCapacity.
 struct RecvBuffer {
   SOCKET hSocket;  // not owned
+  // Not owned: when set, the ring holds the bytes it decrypts from hSocket.
+  SecureChannel* pSecure;
   std::int32_t nCapacity;
   char* pData;  // owned, nCapacity bytes
   std::int32_t nCount;
