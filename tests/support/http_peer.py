@@ -3,15 +3,19 @@
 
 Routes come from a JSON file: {"/path": {"status": 200, "body": "...",
 "file": "/served/as/it/is", "headers": {"Name": "value"}, "delay": 0.5,
-"hang": false}, ...}, matched on the path without its query; anything else
-is a 404. "file" serves that file's bytes instead of the body; "delay"
+"hang": false, "cut": 100}, ...}, matched on the path without its query;
+anything else is a 404. "cut" sends only that many bytes of the body
+(the header still announces all of it) and closes. "file" serves that file's bytes instead of the body; "delay"
 waits that many seconds before answering. Every request is appended to
 the log file as one JSON line: {"method", "target", "decoded" (the
-target percent-decoded), "headers"}, in UTF-8. The port
-in use is printed as "PORT n" once the server listens.
+target percent-decoded), "headers"}, in UTF-8. With --tls-certificate and
+--tls-key it speaks TLS (1.2 or later); a connection then ends without a
+close notice, as a cut one would. The port in use is printed as "PORT n"
+once the server listens.
 """
 import argparse
 import json
+import ssl
 import sys
 import threading
 import time
@@ -26,6 +30,8 @@ def main():
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--routes", required=True)
     ap.add_argument("--log", required=True)
+    ap.add_argument("--tls-certificate")
+    ap.add_argument("--tls-key")
     args = ap.parse_args()
     with open(args.routes, encoding="utf-8") as f:
         routes = json.load(f)
@@ -62,11 +68,18 @@ def main():
             self.send_header("Content-Length", str(len(body)))
             self.send_header("Connection", "close")
             self.end_headers()
-            self.wfile.write(body)
+            self.wfile.write(body[:route["cut"]] if "cut" in route else body)
+            if "cut" in route:
+                self.close_connection = True
 
     ThreadingHTTPServer.daemon_threads = True
     ThreadingHTTPServer.allow_reuse_address = True
     server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    if args.tls_certificate:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(args.tls_certificate, args.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print("PORT %d" % server.server_address[1], flush=True)
     server.serve_forever()
 

@@ -213,10 +213,18 @@ void PeerServer::Stop() {
   m_port = 0;
 }
 
-NginxPeer::NginxPeer(const std::string& root) {
+NginxPeer::NginxPeer(const std::string& root) : NginxPeer(root, NginxTls{}) {}
+
+NginxPeer::NginxPeer(const std::string& root, const NginxTls& tls) : m_bTls(!tls.certificate.empty()) {
   const std::string absRoot = fs::absolute(root).string();
   Start("nginx", [&](int port) {
     std::string d = dir().path();
+    std::string listen = "    listen 127.0.0.1:" + std::to_string(port) + (m_bTls ? " ssl" : "") + ";\n";
+    if (m_bTls) {
+      listen += "    ssl_certificate " + Quoted(tls.certificate) + ";\n    ssl_certificate_key " + Quoted(tls.key) +
+                ";\n    ssl_protocols " + tls.protocols + ";\n";
+      if (!tls.ciphers.empty()) listen += "    ssl_ciphers " + Quoted(tls.ciphers) + ";\n";
+    }
     // One process and no user directive: it serves as the test's own user.
     WriteFile(dir() / "nginx.conf",
               "daemon off;\n"
@@ -235,9 +243,10 @@ NginxPeer::NginxPeer(const std::string& root) {
               "  types {}\n"
               "  default_type application/octet-stream;\n"
               "  sendfile on;\n"
-              "  server {\n"
-              "    listen 127.0.0.1:" + std::to_string(port) + ";\n"
-              "    root " + Quoted(absRoot) + ";\n"
+              "  server {\n" +
+                  listen +
+              "    root " + Quoted(absRoot) + ";\n" +
+                  tls.extra +
               "  }\n"
               "}\n");
     return std::vector<std::string>{"nginx", "-p", d + "/", "-c", d + "/nginx.conf", "-e", "stderr"};
@@ -245,7 +254,7 @@ NginxPeer::NginxPeer(const std::string& root) {
 }
 
 std::string NginxPeer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port()) + path;
+  return (m_bTls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port()) + path;
 }
 
 std::string NginxPeer::AccessLog() const { return ReadFile(dir() / "access.log"); }
@@ -363,6 +372,63 @@ MicrosocksPeer::MicrosocksPeer(const std::string& user, const std::string& passw
     if (!user.empty()) argv.insert(argv.end(), {"-u", user, "-P", password});
     return argv;
   });
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+namespace {
+
+void Openssl(const std::vector<std::string>& args, const std::string& cwd) {
+  std::vector<std::string> argv = {"openssl"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ProcessOptions o;
+  o.cwd = cwd;
+  o.timeout = std::chrono::seconds(30);
+  const ProcessResult r = RunProcess(argv, o);
+  if (r.status != 0) ADD_FAILURE() << "openssl " << args[0] << " failed: " << r.err;
+}
+
+}  // namespace
+
+TestAuthority::TestAuthority() {
+  const std::string d = m_dir.path();
+  WriteFile(m_dir / "index.txt", "");
+  WriteFile(m_dir / "serial", "1000\n");
+  fs::create_directories(m_dir / "issued");
+  WriteFile(m_dir / "ca.cnf",
+            "[ca]\ndefault_ca = test\n"
+            "[test]\ndir = " + d + "\ndatabase = $dir/index.txt\nserial = $dir/serial\n"
+            "new_certs_dir = $dir/issued\ncertificate = $dir/ca.pem\nprivate_key = $dir/ca.key\n"
+            "default_md = sha256\npolicy = any\nunique_subject = no\ncopy_extensions = none\n"
+            "[any]\ncommonName = supplied\n");
+  Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", "ca.key",
+           "-out", "ca.pem", "-days", "3650", "-subj", "/CN=Tolvane Test Authority", "-addext",
+           "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
+          d);
+}
+
+std::string TestAuthority::Issue(const std::string& name, const std::string& altNames, const std::string& start,
+                                 const std::string& end) {
+  const std::string d = m_dir.path();
+  Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", name + ".key", "-out",
+           name + ".csr", "-subj", "/CN=" + name},
+          d);
+  WriteFile(m_dir / (name + ".ext"), "basicConstraints = CA:FALSE\nextendedKeyUsage = serverAuth\nsubjectAltName = " +
+                                         altNames + "\n");
+  Openssl({"ca", "-config", "ca.cnf", "-batch", "-notext", "-in", name + ".csr", "-out", name + ".pem", "-extfile",
+           name + ".ext", "-startdate", start.empty() ? "20260101000000Z" : start, "-enddate",
+           end.empty() ? "20991231000000Z" : end},
+          d);
+  return name;
+}
+
+std::string TestAuthority::SelfSigned(const std::string& name, const std::string& altNames) {
+  Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", name + ".key",
+           "-out", name + ".pem", "-days", "365", "-subj", "/CN=" + name, "-addext", "subjectAltName=" + altNames},
+          m_dir.path());
+  return name;
 }
 
 }  // namespace testing_support

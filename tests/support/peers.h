@@ -44,12 +44,49 @@ class PeerServer {
 // nginx serving the directory root as it is (sendfile on, no compression,
 // every type application/octet-stream), one process running as the test's
 // user, so that the files need no permissions for anyone else.
+// What nginx needs to serve TLS: its certificate chain and key (PEM), the
+// protocols it offers, and configuration lines for its server block.
+struct NginxTls {
+  std::string certificate;
+  std::string key;
+  std::string protocols = "TLSv1.2 TLSv1.3";
+  std::string ciphers;  // empty: nginx's default
+  std::string extra;
+};
+
 class NginxPeer : public PeerServer {
  public:
   explicit NginxPeer(const std::string& root);
-  std::string Url(const std::string& path) const;  // http://127.0.0.1:port + path
+  NginxPeer(const std::string& root, const NginxTls& tls);
+  // http://127.0.0.1:port + path, or https:// with TLS.
+  std::string Url(const std::string& path) const;
   // The request lines it logged so far, one a line ("GET /a HTTP/1.1").
   std::string AccessLog() const;
+
+ private:
+  bool m_bTls = false;
+};
+
+// A certificate authority made with the openssl tool in a scratch
+// directory, and the certificates it issues, for TLS peers. Certificates
+// of one authority get serial numbers in order.
+class TestAuthority {
+ public:
+  TestAuthority();
+  std::string ca() const { return m_dir / "ca.pem"; }
+  // A server certificate for the subjectAltName entries ("DNS:localhost,
+  // IP:127.0.0.1"), valid from start to end (openssl's YYYYMMDDHHMMSSZ;
+  // empty: from 2026 to 2099). Returns name, which Certificate and Key
+  // take.
+  std::string Issue(const std::string& name, const std::string& altNames, const std::string& start = "",
+                    const std::string& end = "");
+  // A certificate that signs itself, not issued by this authority.
+  std::string SelfSigned(const std::string& name, const std::string& altNames);
+  std::string Certificate(const std::string& name) const { return m_dir / (name + ".pem"); }
+  std::string Key(const std::string& name) const { return m_dir / (name + ".key"); }
+
+ private:
+  TempDir m_dir;
 };
 
 // tinyproxy as an HTTP proxy (GET and CONNECT) for clients on 127.0.0.1 that

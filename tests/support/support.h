@@ -173,15 +173,19 @@ class BackgroundProcess {
 class HttpPeer {
  public:
   explicit HttpPeer(const std::string& routesJson, int port = 0);
+  // Over TLS with the certificate chain and key of these PEM files.
+  HttpPeer(const std::string& routesJson, const std::string& certificate, const std::string& key);
   int port() const { return m_port; }
   std::string Url(const std::string& path) const;
   // The requests received so far, one JSON text each.
   std::vector<std::string> Requests() const;
 
  private:
+  void Start(const std::string& routesJson, std::vector<std::string> options);
   TempDir m_dir;
   std::unique_ptr<BackgroundProcess> m_process;
   int m_port = 0;
+  bool m_bTls = false;
 };
 
 }  // namespace testing_support

@@ -315,19 +315,27 @@ void BackgroundProcess::Stop() {
   }
 }
 
-HttpPeer::HttpPeer(const std::string& routesJson, int port) {
+HttpPeer::HttpPeer(const std::string& routesJson, int port) { Start(routesJson, {"--port", std::to_string(port)}); }
+
+HttpPeer::HttpPeer(const std::string& routesJson, const std::string& certificate, const std::string& key) {
+  m_bTls = true;
+  Start(routesJson, {"--tls-certificate", certificate, "--tls-key", key});
+}
+
+void HttpPeer::Start(const std::string& routesJson, std::vector<std::string> options) {
   WriteFile(m_dir / "routes.json", routesJson);
   WriteFile(m_dir / "requests.log", "");
-  m_process = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-      TOLVANE_PYTHON3, std::string(TOLVANE_TEST_DATA) + "/support/http_peer.py", "--port", std::to_string(port),
-      "--routes", m_dir / "routes.json", "--log", m_dir / "requests.log"});
+  std::vector<std::string> argv = {TOLVANE_PYTHON3, std::string(TOLVANE_TEST_DATA) + "/support/http_peer.py",
+                                   "--routes", m_dir / "routes.json", "--log", m_dir / "requests.log"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  m_process = std::make_unique<BackgroundProcess>(argv);
   std::optional<std::string> line = m_process->ReadLine(std::chrono::seconds(20));
   if (!line || line->rfind("PORT ", 0) != 0) throw std::runtime_error("http_peer.py did not start");
   m_port = std::stoi(line->substr(5));
 }
 
 std::string HttpPeer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(m_port) + path;
+  return (m_bTls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_port) + path;
 }
 
 std::vector<std::string> HttpPeer::Requests() const {
