@@ -698,3 +698,78 @@ TEST_F(TolvaneFetch, GoesOnWhereAConnectionBroke) {
     EXPECT_FALSE(Exists(Out("again.bin")));
   }
 }
+
+namespace {
+
+// The same files served by nginx over TLS, with a certificate from an
+// authority made for the test, which both tools are told to trust.
+class TolvaneFetchTls : public TolvaneFetch {
+ protected:
+  TolvaneFetchTls() {
+    m_authority.Issue("server", "DNS:localhost,IP:127.0.0.1");
+    testing_support::NginxTls tls;
+    tls.certificate = m_authority.Certificate("server");
+    tls.key = m_authority.Key("server");
+    m_nginx = std::make_unique<NginxPeer>(m_dir / "www", tls);
+  }
+  std::vector<std::string> Trusting(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--cacert", m_authority.ca()});
+    return args;
+  }
+  testing_support::TestAuthority m_authority;
+};
+
+}  // namespace
+
+TEST_F(TolvaneFetchTls, DownloadsWhatCurlDownloadsThroughEveryProxy) {
+  ExpectSameAsCurl("tls", Trusting({}), Trusting({}));
+  {
+    TinyproxyPeer proxy;
+    const std::string at = "http://127.0.0.1:" + std::to_string(proxy.port());
+    ExpectSameAsCurl("tls-tinyproxy", Trusting({"--proxy", at}), Trusting({"-x", at}));
+    // Tunnels, not requests that the proxy could read.
+    EXPECT_EQ(Count(proxy.ServerLog(), "CONNECT 127.0.0.1:" + std::to_string(m_nginx->port())), 4) << proxy.ServerLog();
+  }
+  {
+    TinyproxyPeer proxy("tolvane", "s3cret.pw");
+    const std::string at = "http://127.0.0.1:" + std::to_string(proxy.port());
+    ExpectSameAsCurl("tls-tinyproxy-auth", Trusting({"--proxy", at, "--proxy-user", "tolvane:s3cret.pw"}),
+                     Trusting({"-x", at, "--proxy-user", "tolvane:s3cret.pw"}));
+    // A refused tunnel fails at once, as any 4xx.
+    const ProcessResult r = Fetch(Trusting({"--proxy", at, "--retry-mode", "2", Url("one"), Out("refused")}));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("407"), std::string::npos) << r.err;
+  }
+  {
+    MicrosocksPeer proxy("", "");
+    const std::string at = "socks5://127.0.0.1:" + std::to_string(proxy.port());
+    ExpectSameAsCurl("tls-microsocks", Trusting({"--proxy", at}), Trusting({"-x", at}));
+  }
+  if (DantePeer::CanRun()) {
+    DantePeer proxy;
+    const std::string at = "socks4://127.0.0.1:" + std::to_string(proxy.port());
+    ExpectSameAsCurl("tls-dante", Trusting({"--proxy", at}), Trusting({"-x", at}));
+  }
+}
+
+TEST_F(TolvaneFetchTls, WhatItTrusts) {
+  // The system's store does not know the test's authority; curl agrees.
+  ProcessResult r = Fetch({"--retry-mode", "2", Url("one"), Out("untrusted")});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("certificate refused"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(Out("untrusted")));
+  EXPECT_EQ(Curl({"-o", m_dir / "curl/untrusted", Url("one")}).status, 60);
+  // A bundle that cannot be read or holds no certificate is a usage error.
+  WriteFile(m_dir / "not-a-bundle.pem", "-----BEGIN NOTHING-----\nAAAA\n-----END NOTHING-----\n");
+  for (const std::string& bundle : {m_dir / "missing.pem", m_dir / "not-a-bundle.pem", m_dir.path()}) {
+    r = Fetch({"--cacert", bundle, Url("one"), Out("usage")});
+    EXPECT_EQ(r.status, 64) << bundle;
+    EXPECT_NE(r.err.find("--cacert"), std::string::npos) << r.err;
+  }
+  // --cacert wins over SSL_CERT_FILE, both ways.
+  testing_support::ProcessOptions trusting;
+  trusting.env["SSL_CERT_FILE"] = m_authority.ca();
+  EXPECT_EQ(Fetch({Url("one"), Out("by-env")}, trusting).status, 0);
+  m_authority.SelfSigned("stranger", "IP:127.0.0.1");
+  EXPECT_EQ(Fetch({"--cacert", m_authority.Certificate("stranger"), Url("one"), Out("stranger")}, trusting).status, 3);
+}

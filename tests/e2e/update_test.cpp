@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "launcher_run.h"
+#include "support/peers.h"
 
 using namespace launcher_e2e;
 using namespace std::chrono_literals;
@@ -46,8 +47,8 @@ std::string Updater() {
 const Package kGame = {{"Setup.exe", "new launcher", 0755}, {"data/level1.dat", "level"}};
 Package UpdatePackage() { return {{"update.exe", Updater(), 0755}, {"readme.txt", "updater"}}; }
 
-std::string Manifest(const std::string& versionLine) {
-  return "[update]\n" + versionLine + "\nGameUrl=" + Base() + "/game.zip\nupdateUrl=" + Base() + "/update.zip\n";
+std::string Manifest(const std::string& versionLine, const std::string& base = Base()) {
+  return "[update]\n" + versionLine + "\nGameUrl=" + base + "/game.zip\nupdateUrl=" + base + "/update.zip\n";
 }
 
 std::string JsonString(const std::string& s) {
@@ -72,6 +73,10 @@ struct Service {
   std::optional<std::string> updateZip;                             // a file; nullopt: 404
   std::optional<std::string> gameZip;
   double manifestDelay = 0;
+  // Manifest and packages come over TLS, from a server with a certificate
+  // of this authority's, which the launcher trusts as its store.
+  testing_support::TestAuthority* authority = nullptr;
+  int tlsPort = 0;
 };
 
 // One player's launcher, Launcher.exe, and the service it talks to.
@@ -107,19 +112,30 @@ class Scenario {
   }
   // The packages as given: a missing one is a 404.
   void ServeAsGiven(const Service& s) {
-    std::string routes = "{\"/api/\": {\"body\": " +
-                         JsonString("<config><url officialUrl=\"" + Base() + "/play/\" updateUrl=\"" + Base() +
-                                    "/update.ini?t=\" AdobeFlashUrl=\"" + Base() + "/dss/statvx/?k=1\"/></config>") +
-                         "}, \"/dss/statvx/\": {\"body\": \"ok\"}";
-    if (s.manifest) routes += ", \"/update.ini\": {\"body\": " + JsonString(*s.manifest) + ", \"delay\": " + std::to_string(s.manifestDelay) + "}";
-    if (s.updateZip) routes += ", \"/update.zip\": {\"file\": " + JsonString(*s.updateZip) + "}";
-    if (s.gameZip) routes += ", \"/game.zip\": {\"file\": " + JsonString(*s.gameZip) + "}";
-    m_service.emplace(routes + "}", HostsPort());
+    std::string update;
+    if (s.manifest) update += ", \"/update.ini\": {\"body\": " + JsonString(*s.manifest) + ", \"delay\": " + std::to_string(s.manifestDelay) + "}";
+    if (s.updateZip) update += ", \"/update.zip\": {\"file\": " + JsonString(*s.updateZip) + "}";
+    if (s.gameZip) update += ", \"/game.zip\": {\"file\": " + JsonString(*s.gameZip) + "}";
+    std::string updateBase = Base();
+    if (s.authority != nullptr) {
+      const std::string name = s.authority->Issue("update-server", "IP:127.0.0.1");
+      m_updateService.emplace("{" + update.substr(1) + "}", s.authority->Certificate(name), s.authority->Key(name),
+                              s.tlsPort);
+      updateBase = m_updateService->Url("");
+      m_trusted = s.authority->ca();
+      update.clear();
+    }
+    m_service.emplace("{\"/api/\": {\"body\": " +
+                          JsonString("<config><url officialUrl=\"" + Base() + "/play/\" updateUrl=\"" + updateBase +
+                                     "/update.ini?t=\" AdobeFlashUrl=\"" + Base() + "/dss/statvx/?k=1\"/></config>") +
+                          "}, \"/dss/statvx/\": {\"body\": \"ok\"}" + update + "}",
+                      HostsPort());
   }
 
   ProcessResult Run() {
     ProcessOptions o = r.Options();
     o.env["TOLVANE_TEST_UPDATER_LOG"] = target.Path(updaterLog);
+    if (!m_trusted.empty()) o.env["SSL_CERT_FILE"] = m_trusted;
     ProcessResult p = target.Run(exe, {}, o);
     EXPECT_EQ(p.status, 0) << p.err;
     EXPECT_EQ(p.out + p.err, "");
@@ -132,7 +148,12 @@ class Scenario {
     std::vector<std::string> out;
     if (!m_service) return out;
     const std::regex requestTarget(R"re("target": "([^"]*)")re"), manifest(R"(^/update\.ini\?t=-?[0-9]+$)");
-    for (const std::string& request : m_service->Requests()) {
+    std::vector<std::string> requests = m_service->Requests();
+    if (m_updateService) {
+      const std::vector<std::string> more = m_updateService->Requests();
+      requests.insert(requests.begin() + 1, more.begin(), more.end());
+    }
+    for (const std::string& request : requests) {
       std::smatch m;
       if (!std::regex_search(request, m, requestTarget)) continue;
       out.push_back(!raw && std::regex_match(m[1].str(), manifest) ? "/update.ini?t=T" : m[1].str());
@@ -166,6 +187,8 @@ class Scenario {
 
  private:
   std::optional<HttpPeer> m_service;
+  std::optional<HttpPeer> m_updateService;
+  std::string m_trusted;
 };
 
 const std::vector<std::string> kUntilManifest = {"/api/", "/update.ini?t=T"};
@@ -191,6 +214,19 @@ TEST(Update, VersionTwoHandsOffToTheUpdater) {
   ASSERT_GE(raw.size(), 2u);
   const long t = std::stol(raw[1].substr(raw[1].find("?t=") + 3));
   EXPECT_TRUE(before <= t && t <= after) << raw[1];
+}
+
+TEST(Update, OverTls) {
+  E2E_POSIX_ONLY("the test's authority is trusted as the store through SSL_CERT_FILE, which OpenSSL reads");
+  testing_support::TestAuthority authority;
+  Scenario s;
+  Service service;
+  service.authority = &authority;
+  service.tlsPort = testing_support::UnusedLoopbackPort();
+  service.manifest = Manifest("versionNum=2", "https://127.0.0.1:" + std::to_string(service.tlsPort));
+  s.Serve(service);
+  s.Run();
+  s.ExpectHandOff("over TLS");
 }
 
 TEST(Update, WhatTheManifestSays) {

@@ -174,7 +174,7 @@ class HttpPeer {
  public:
   explicit HttpPeer(const std::string& routesJson, int port = 0);
   // Over TLS with the certificate chain and key of these PEM files.
-  HttpPeer(const std::string& routesJson, const std::string& certificate, const std::string& key);
+  HttpPeer(const std::string& routesJson, const std::string& certificate, const std::string& key, int port = 0);
   int port() const { return m_port; }
   std::string Url(const std::string& path) const;
   // The requests received so far, one JSON text each.

@@ -317,9 +317,9 @@ void BackgroundProcess::Stop() {
 
 HttpPeer::HttpPeer(const std::string& routesJson, int port) { Start(routesJson, {"--port", std::to_string(port)}); }
 
-HttpPeer::HttpPeer(const std::string& routesJson, const std::string& certificate, const std::string& key) {
+HttpPeer::HttpPeer(const std::string& routesJson, const std::string& certificate, const std::string& key, int port) {
   m_bTls = true;
-  Start(routesJson, {"--tls-certificate", certificate, "--tls-key", key});
+  Start(routesJson, {"--port", std::to_string(port), "--tls-certificate", certificate, "--tls-key", key});
 }
 
 void HttpPeer::Start(const std::string& routesJson, std::vector<std::string> options) {
