@@ -64,10 +64,16 @@ std::int32_t FollowRedirect(CHttpDownload& session, std::string target) {
     }
     session.m_strUrl += "/" + target;
   }
+  std::string host, object;
+  std::uint16_t port = 0;
   BOOL secure = FALSE;
-  if (!ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject, secure)) return RP_FAILED;
+  const BOOL parsed = ParseUrl(session.m_strUrl, host, port, object, secure);
   // One hop must not take a transfer off TLS.
-  if (session.m_bSecure && !secure) return RP_FAILED;
+  if (parsed && session.m_bSecure && !secure) return RP_FAILED;
+  session.m_strHost = host;
+  session.m_nPort = port;
+  session.m_strObject = object;
+  if (!parsed) return RP_FAILED;
   session.m_bSecure = secure;
   return RP_REDIRECT;
 }

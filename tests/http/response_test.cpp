@@ -227,7 +227,7 @@ TEST_P(RedirectTest, RewritesTheSession) {
   const RedirectCase& c = GetParam();
   CHttpDownload session;
   session.m_strUrl = c.from;
-  ASSERT_TRUE(ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject));
+  ASSERT_TRUE(ParseUrl(session.m_strUrl, session.m_strHost, session.m_nPort, session.m_strObject, session.m_bSecure));
   Parsed p = Parse(session, std::string("HTTP/1.1 302 Found\r\nLocation: ") + c.location + "\r\n");
   EXPECT_EQ(p.result, c.result);
   EXPECT_EQ(session.m_strReferer, c.from);
@@ -254,8 +254,12 @@ INSTANTIATE_TEST_SUITE_P(
         RedirectCase{FROM, "a/../x", RP_REDIRECT, "http://srv/dir/x", "srv", 80, "/dir/x"},
         RedirectCase{FROM, "../../x", RP_REDIRECT, "http://srv/x", "srv", 80, "/x"},
         RedirectCase{FROM, "dir2\\x", RP_REDIRECT, "http://srv/dir/sub/dir2/x", "srv", 80, "/dir/sub/dir2/x"},
-        RedirectCase{FROM, "https://srv/x", RP_REDIRECT, "http://srv/dir/sub/https://srv/x", "srv", 80,
-                     "/dir/sub/https://srv/x"},
+        RedirectCase{FROM, "https://srv/x", RP_REDIRECT, "https://srv/x", "srv", 443, "/x"},
+        RedirectCase{"https://srv/dir/file", "https://other:8443/x", RP_REDIRECT, "https://other:8443/x", "other", 8443,
+                     "/x"},
+        RedirectCase{"https://srv/dir/file", "x", RP_REDIRECT, "https://srv/dir/x", "srv", 443, "/dir/x"},
+        // Never off TLS: the session keeps where it was.
+        RedirectCase{"https://srv/dir/file", "http://srv/x", RP_FAILED, "http://srv/x", "srv", 443, "/dir/file"},
         RedirectCase{"http://srv:8080/dir/file", "x", RP_REDIRECT, "http://srv:8080/dir/x", "srv", 8080, "/dir/x"},
         // More steps up than directories cut into the scheme.
         RedirectCase{"http://srv/f", "../../x", RP_FAILED, "http:/x", "", 0, ""}));

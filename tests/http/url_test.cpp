@@ -64,4 +64,27 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"x/http://srv/x", FALSE, "", 0, ""},
         UrlCase{"http://srv/x?u=http://other/", TRUE, "srv", 80, "/x?u=http://other/"}));
 
+TEST(ParseUrl, HttpsWhenTheCallerTakesIt) {
+  struct Case {
+    const char* url;
+    BOOL parsed;
+    BOOL secure;
+    std::uint16_t port;
+  } cases[] = {
+      {"https://srv/x", TRUE, TRUE, 443},
+      {"HTTPS://srv:8443/x", TRUE, TRUE, 8443},
+      {"http://srv/x", TRUE, FALSE, 80},
+      {"https://srv", FALSE, 7, 0},  // a rejection leaves secure alone
+      {"httpss://srv/x", FALSE, 7, 0},
+  };
+  for (const Case& c : cases) {
+    std::string host, object;
+    std::uint16_t port = 1;
+    BOOL secure = 7;
+    EXPECT_EQ(ParseUrl(c.url, host, port, object, secure), c.parsed) << c.url;
+    EXPECT_EQ(secure, c.secure) << c.url;
+    EXPECT_EQ(port, c.port) << c.url;
+  }
+}
+
 }  // namespace
