@@ -213,8 +213,15 @@ void PeerServer::Stop() {
   m_port = 0;
 }
 
-NginxPeer::NginxPeer(const std::string& root) {
+NginxPeer::NginxPeer(const std::string& root, const std::optional<NginxTls>& tls) : m_bTls(tls.has_value()) {
   const std::string absRoot = fs::absolute(root).string();
+  std::string secure;
+  if (tls) {
+    secure = "    ssl_certificate " + Quoted(fs::absolute(tls->certificate).string()) + ";\n" +
+             "    ssl_certificate_key " + Quoted(fs::absolute(tls->key).string()) + ";\n" +
+             "    ssl_protocols " + tls->protocols + ";\n" +
+             "    large_client_header_buffers 4 64k;\n";
+  }
   Start("nginx", [&](int port) {
     std::string d = dir().path();
     // One process and no user directive: it serves as the test's own user.
@@ -236,7 +243,7 @@ NginxPeer::NginxPeer(const std::string& root) {
               "  default_type application/octet-stream;\n"
               "  sendfile on;\n"
               "  server {\n"
-              "    listen 127.0.0.1:" + std::to_string(port) + ";\n"
+              "    listen 127.0.0.1:" + std::to_string(port) + (tls ? " ssl" : "") + ";\n" + secure +
               "    root " + Quoted(absRoot) + ";\n"
               "  }\n"
               "}\n");
@@ -245,7 +252,7 @@ NginxPeer::NginxPeer(const std::string& root) {
 }
 
 std::string NginxPeer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port()) + path;
+  return (m_bTls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port()) + path;
 }
 
 std::string NginxPeer::AccessLog() const { return ReadFile(dir() / "access.log"); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,15 +42,27 @@ class PeerServer {
   int m_port = 0;
 };
 
+// What nginx presents over TLS: its certificate (PEM, the chain after it),
+// its key, and the protocol versions it speaks (nginx's ssl_protocols).
+struct NginxTls {
+  std::string certificate;
+  std::string key;
+  std::string protocols = "TLSv1.2 TLSv1.3";
+};
+
 // nginx serving the directory root as it is (sendfile on, no compression,
 // every type application/octet-stream), one process running as the test's
-// user, so that the files need no permissions for anyone else.
+// user, so that the files need no permissions for anyone else. With tls it
+// speaks https only, and takes request headers of up to 64 KiB.
 class NginxPeer : public PeerServer {
  public:
-  explicit NginxPeer(const std::string& root);
-  std::string Url(const std::string& path) const;  // http://127.0.0.1:port + path
+  explicit NginxPeer(const std::string& root, const std::optional<NginxTls>& tls = std::nullopt);
+  std::string Url(const std::string& path) const;  // http(s)://127.0.0.1:port + path
   // The request lines it logged so far, one a line ("GET /a HTTP/1.1").
   std::string AccessLog() const;
+
+ private:
+  bool m_bTls = false;
 };
 
 // tinyproxy as an HTTP proxy (GET and CONNECT) for clients on 127.0.0.1 that
