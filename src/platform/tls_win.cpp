@@ -13,6 +13,7 @@
 #include <security.h>
 #include <sspi.h>
 #include <wincrypt.h>
+#include <wininet.h>  // the SSL policy's SECURITY_FLAG_IGNORE_* checks
 
 #include <algorithm>
 #include <cstring>
@@ -35,6 +36,42 @@ constexpr DWORD kRevocationTimeoutMs = 10000;
 // Far more than any bundle of authorities; a bigger file is no bundle.
 constexpr std::uint64_t kBundleLimit = 16u << 20;
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// The four bytes of a dotted IPv4 address; false for anything else.
+bool ParseAddress(const std::string& host, BYTE (&address)[4]) {
+  std::size_t pos = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0 && (pos >= host.size() || host[pos++] != '.')) return false;
+    unsigned value = 0;
+    std::size_t digits = 0;
+    for (; pos < host.size() && host[pos] >= '0' && host[pos] <= '9' && digits < 4; ++pos, ++digits)
+      value = value * 10 + static_cast<unsigned>(host[pos] - '0');
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    address[i] = static_cast<BYTE>(value);
+  }
+  return pos == host.size();
+}
+
+// Whether the certificate names address among its subject alternative
+// names. An address is matched there only, never in the common name.
+bool NamesAddress(PCCERT_CONTEXT cert, const BYTE (&address)[4]) {
+  const CERT_EXTENSION* extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
+  if (extension == nullptr) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(kEncoding, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+    return false;
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+            std::memcmp(entry.IPAddress.pbData, address, 4) == 0;
+  }
+  LocalFree(names);
+  return found;
+}
 
 std::wstring Wide(const std::string& s) {
   const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
@@ -308,6 +345,10 @@ class SchannelConnection final : public TlsConnection {
     bool first = initial;
     bool needInput = false;
     for (;;) {
+      if (needInput && m_inputUsed >= m_input.size()) {
+        why = "TLS handshake failed: a record longer than TLS allows";
+        return TlsOutcome::kRefused;
+      }
       if (needInput && !ReadMore()) {
         why = "connection lost during the TLS handshake";
         return TlsOutcome::kCut;
@@ -424,6 +465,17 @@ class SchannelConnection final : public TlsConnection {
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
     ssl.pwszServerName = name.data();
+    // Not every version of the SSL policy matches addresses (Wine's does
+    // not): an address is checked here, as OpenSSL checks it, the rest of
+    // the chain by the policy.
+    BYTE address[4];
+    if (m_host.find_first_not_of("0123456789.") == std::string::npos) {
+      if (!ParseAddress(m_host, address) || !NamesAddress(check.server, address)) {
+        why = "certificate refused: " + CertificateError(static_cast<DWORD>(CERT_E_CN_NO_MATCH));
+        return false;
+      }
+      ssl.fdwChecks = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+    }
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
     policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
