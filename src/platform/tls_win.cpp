@@ -117,6 +117,10 @@ std::string CertificateError(DWORD error) {
     case static_cast<DWORD>(TRUST_E_CERT_SIGNATURE):
     case static_cast<DWORD>(TRUST_E_BAD_DIGEST):
       return "its signature does not verify";
+    case static_cast<DWORD>(CERT_E_REVOCATION_FAILURE):
+    case static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE):
+    case static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK):
+      return "its revocation could not be checked";
     case static_cast<DWORD>(CERT_E_ROLE):
       return "an issuer in its chain is no authority";
     default:
@@ -353,6 +357,12 @@ class SchannelConnection final : public TlsConnection {
         why = "connection lost during the TLS handshake";
         return TlsOutcome::kCut;
       }
+      // Schannel would wait for the rest of a "record" as long as the first
+      // bytes say, when they are no record at all (a plain HTTP answer).
+      if (m_inputUsed > 0 && !StartsRecord()) {
+        why = "TLS handshake failed: the server does not speak TLS";
+        return TlsOutcome::kRefused;
+      }
       SecBuffer in[2] = {
           {static_cast<unsigned long>(m_inputUsed), SECBUFFER_TOKEN, m_input.data()},
           {0, SECBUFFER_EMPTY, nullptr},
@@ -450,8 +460,11 @@ class SchannelConnection final : public TlsConnection {
       why = "certificate refused: no chain could be built";
       return false;
     }
-    if (check.chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) {
-      why = "certificate refused: revoked";
+    // Known to be revoked fails here; revocation that could not be checked
+    // (no list, no answer, offline) is let pass below.
+    const DWORD trust = check.chain->TrustStatus.dwErrorStatus;
+    if (trust & CERT_TRUST_IS_REVOKED) {
+      why = "certificate refused: " + CertificateError(static_cast<DWORD>(CRYPT_E_REVOKED));
       return false;
     }
     const CERT_SIMPLE_CHAIN* simple = check.chain->rgpChain[0];
@@ -479,6 +492,9 @@ class SchannelConnection final : public TlsConnection {
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
     policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
+    // Wine's SSL policy takes no notice of the flags above, only of this.
+    if (trust & (CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION))
+      ssl.fdwChecks |= SECURITY_FLAG_IGNORE_REVOCATION;
     if (check.bundle != nullptr && !exclusive) policy.dwFlags |= CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
     policy.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS verdict{};
@@ -503,6 +519,13 @@ class SchannelConnection final : public TlsConnection {
     if (n <= 0) return false;
     m_inputUsed += static_cast<std::size_t>(n);
     return true;
+  }
+
+  // Whether m_input starts as a TLS record does: a known content type
+  // (change_cipher_spec, alert, handshake, application_data), version 3.x.
+  bool StartsRecord() const {
+    const auto type = static_cast<unsigned char>(m_input[0]);
+    return type >= 20 && type <= 23 && (m_inputUsed < 2 || m_input[1] == 3);
   }
 
   // The bytes of the next record that Schannel left unread, moved to the front.
