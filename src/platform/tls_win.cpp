@@ -128,6 +128,27 @@ std::string CertificateError(DWORD error) {
   }
 }
 
+// The gravest of a chain's error bits, in words.
+std::string ChainError(DWORD status) {
+  static const struct {
+    DWORD bit;
+    DWORD error;
+  } kOrder[] = {
+      {CERT_TRUST_IS_REVOKED, static_cast<DWORD>(CRYPT_E_REVOKED)},
+      {CERT_TRUST_IS_NOT_SIGNATURE_VALID, static_cast<DWORD>(TRUST_E_CERT_SIGNATURE)},
+      {CERT_TRUST_IS_UNTRUSTED_ROOT, static_cast<DWORD>(CERT_E_UNTRUSTEDROOT)},
+      {CERT_TRUST_IS_PARTIAL_CHAIN, static_cast<DWORD>(CERT_E_CHAINING)},
+      {CERT_TRUST_IS_CYCLIC, static_cast<DWORD>(CERT_E_CHAINING)},
+      {CERT_TRUST_IS_NOT_TIME_VALID, static_cast<DWORD>(CERT_E_EXPIRED)},
+      {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, static_cast<DWORD>(CERT_E_ROLE)},
+      {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, static_cast<DWORD>(CERT_E_WRONG_USAGE)},
+  };
+  for (const auto& o : kOrder) {
+    if (status & o.bit) return CertificateError(o.error);
+  }
+  return Format("chain status 0x%08lX", static_cast<unsigned long>(status));
+}
+
 // The certificates of a PEM file in a store of memory; null when the file
 // cannot be read or holds none.
 HCERTSTORE LoadBundle(const std::string& file) {
@@ -460,11 +481,14 @@ class SchannelConnection final : public TlsConnection {
       why = "certificate refused: no chain could be built";
       return false;
     }
-    // Known to be revoked fails here; revocation that could not be checked
-    // (no list, no answer, offline) is let pass below.
+    // The chain's own verdict first: Wine's SSL policy lets a chain that
+    // reaches no root at all pass. Revocation that could not be checked
+    // (no list, no answer, offline) passes; known to be revoked does not.
     const DWORD trust = check.chain->TrustStatus.dwErrorStatus;
-    if (trust & CERT_TRUST_IS_REVOKED) {
-      why = "certificate refused: " + CertificateError(static_cast<DWORD>(CRYPT_E_REVOKED));
+    DWORD tolerated = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+    if (check.bundle != nullptr && !exclusive) tolerated |= CERT_TRUST_IS_UNTRUSTED_ROOT;  // the bundle's, below
+    if ((trust & ~tolerated) != 0) {
+      why = "certificate refused: " + ChainError(trust & ~tolerated);
       return false;
     }
     const CERT_SIMPLE_CHAIN* simple = check.chain->rgpChain[0];
