@@ -201,14 +201,24 @@ TEST_F(TolvaneFetchTls, DownloadsFromAServerItsBundleTrusts) {
   for (const std::string protocols : {"TLSv1.2", "TLSv1.3"}) {
     const auto nginx = Serve(s_certificates->Serving("server", protocols));
     const std::string byName = "https://localhost:" + std::to_string(PortOf(nginx->Url(""))) + "/big.bin";
+    // Wine 8's Schannel does not offer TLS 1.3, though asked to: a server
+    // that speaks nothing older is refused there, and not retried.
+    const bool spoken = !(g_target.wine() && protocols == "TLSv1.3");
     for (const std::string& url : {nginx->Url("/one"), nginx->Url("/big.bin"), byName}) {
       const std::string name = url.substr(url.rfind('/') + 1);
       const std::string label = protocols + " " + url;
       const std::string target = Out(protocols + "-" + name);
       std::filesystem::remove(target);
-      const ProcessResult r =
-          Fetch({"--cacert", *s_certificates / "ca.pem", "--referer", std::string(20000, 'r'), url, target});
+      const ProcessResult r = Fetch({"--verbose", "--retry-mode", "1", "--retry-delay", "10", "--cacert",
+                                     *s_certificates / "ca.pem", "--referer", std::string(20000, 'r'), url, target});
+      if (!spoken) {
+        EXPECT_EQ(r.status, 3) << label << ": " << r.err;
+        EXPECT_EQ(Field(r.err, "retries"), "0") << label;
+        EXPECT_NE(r.err.find("TLS handshake failed"), std::string::npos) << label << ": " << r.err;
+        continue;
+      }
       EXPECT_EQ(r.status, 0) << label << ": " << r.err;
+      EXPECT_EQ(Field(r.err, "retries"), "0") << label;
       EXPECT_TRUE(ReadFile(target) == Source(name)) << label;
       EXPECT_FALSE(Exists(target + ".down")) << label;
     }
