@@ -364,8 +364,8 @@ class SchannelConnection final : public TlsConnection {
     constexpr unsigned long kWanted = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                       ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION |
                                       ISC_REQ_EXTENDED_ERROR;
-    // The target name carries SNI and names the session in Schannel's cache.
-    // An address goes in too: Schannel keeps IP literals out of SNI itself.
+    // The target name is the SNI and the key of Schannel's session cache.
+    // An address is given too: Windows leaves IP literals out of SNI itself.
     char* target = const_cast<char*>(m_host.c_str());
     bool first = initial;
     bool needInput = false;
