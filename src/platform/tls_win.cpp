@@ -6,6 +6,9 @@
 // does not fail the connection while a certificate known to be revoked does.
 #include "platform/tls.h"
 
+// CERT_CHAIN_PARA with its time limit for fetching revocation information
+// (<windows.h> brings in <wincrypt.h>).
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "platform/windows_api.h"
 
 #define SECURITY_WIN32
@@ -475,6 +478,7 @@ class SchannelConnection final : public TlsConnection {
     para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = kUsages;
+    para.dwUrlRetrievalTimeout = kRevocationTimeoutMs;
     constexpr DWORD kRevocation = CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT;
     if (!CertGetCertificateChain(check.engine, check.server, nullptr, extra, &para, kRevocation, nullptr, &check.chain) ||
         check.chain == nullptr || check.chain->cChain == 0 || check.chain->rgpChain[0]->cElement == 0) {
