@@ -221,8 +221,10 @@ NginxPeer::NginxPeer(const std::string& root, const NginxTls& tls) : m_bTls(!tls
     std::string d = dir().path();
     std::string listen = "    listen 127.0.0.1:" + std::to_string(port) + (m_bTls ? " ssl" : "") + ";\n";
     if (m_bTls) {
-      listen += "    ssl_certificate " + Quoted(tls.certificate) + ";\n    ssl_certificate_key " + Quoted(tls.key) +
-                ";\n    ssl_protocols " + tls.protocols + ";\n";
+      // Headers up to 64 KiB: a request may take several records.
+      listen += "    ssl_certificate " + Quoted(fs::absolute(tls.certificate).string()) + ";\n    ssl_certificate_key " +
+                Quoted(fs::absolute(tls.key).string()) + ";\n    ssl_protocols " + tls.protocols +
+                ";\n    large_client_header_buffers 4 64k;\n";
       if (!tls.ciphers.empty()) listen += "    ssl_ciphers " + Quoted(tls.ciphers) + ";\n";
     }
     // One process and no user directive: it serves as the test's own user.
