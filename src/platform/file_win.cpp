@@ -17,24 +17,28 @@ constexpr std::size_t kMaxPiece = 1u << 30;
 }  // namespace
 
 FileHandle OpenFileForReading(const std::string& path) {
-  return From(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  const std::wstring p = win::WidePath(path);
+  if (p.empty()) return kNoFile;
+  return From(CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                           nullptr));
 }
 
 FileHandle CreateFileForWriting(const std::string& path, unsigned mode) {
+  const std::wstring p = win::WidePath(path);
+  if (p.empty()) return kNoFile;
   const DWORD attributes = (mode & 0200) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
   // A new file is the usual case and needs one call; CREATE_NEW never follows a link.
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes, nullptr);
+  HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes, nullptr);
   if (h != INVALID_HANDLE_VALUE) return From(h);
   const DWORD error = GetLastError();
   if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return kNoFile;
   // Wine shows a Unix symbolic link to a directory as a reparse point only here.
-  const DWORD listed = GetFileAttributesA(path.c_str());
+  const DWORD listed = GetFileAttributesW(p.c_str());
   if (listed == INVALID_FILE_ATTRIBUTES ||
       (listed & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
     return kNoFile;
   }
-  h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+  h = CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                   nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
   if (GetFileType(h) == FILE_TYPE_DISK) {
@@ -43,7 +47,7 @@ FileHandle CreateFileForWriting(const std::string& path, unsigned mode) {
     // made read-only since the look above.
     const bool refused = attributesNow == INVALID_FILE_ATTRIBUTES ||
                          (attributesNow & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)) ||
-                         !win::IsEntryOf(h, path);
+                         !win::IsEntryOf(h, p);
     if (refused || !SetEndOfFile(h)) {
       CloseHandle(h);
       return kNoFile;
