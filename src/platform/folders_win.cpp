@@ -21,7 +21,8 @@ std::string GetModuleFileName() {
     if (buf.size() >= 32768) return std::string();  // cut: no path of the system is longer
     buf.resize(buf.size() * 2);
   }
-  // A program without an ANSI path has none to give the updater.
+  // Without an ANSI form the path would name another file, or none: no
+  // path then, and the launcher has no name to go by.
   std::string path;
   return win::ToAnsi(buf, path) ? path : std::string();
 }

@@ -12,8 +12,8 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
   // A buffer of no bytes holds nothing, and the system would not say so.
   if (nSize == 0) return std::string();
   // Given a relative path the system looks in the Windows directory. The
-  // reader is the ANSI one, for its rules of values in that code page; its
-  // files are short-named ones of the data directory.
+  // reader is the ANSI one, for its rules of values in that code page, and
+  // stops at MAX_PATH: the manifest lies at the top of the data directory.
   const std::wstring wide = win::FullPath(path);
   std::string full;
   if (wide.empty() || !win::ToAnsi(wide, full)) return FitProfileBuffer(def, nSize);
