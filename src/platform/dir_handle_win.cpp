@@ -16,17 +16,17 @@ namespace {
 // its path.
 struct OpenDir {
   HANDLE h;
-  std::string strPath;  // its final path
+  std::wstring strPath;  // its final path, in "\\?\" form
 };
 
 OpenDir* Of(DirHandle dir) { return dir == kNoDir ? nullptr : reinterpret_cast<OpenDir*>(dir); }
 
-HANDLE OpenDirectoryEntry(const std::string& path, DWORD flags) {
-  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+HANDLE OpenDirectoryEntry(const std::wstring& path, DWORD flags) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                      FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
-DirHandle Hold(HANDLE h, std::string path) {
+DirHandle Hold(HANDLE h, std::wstring path) {
   OpenDir* d = new (std::nothrow) OpenDir{h, std::move(path)};
   if (d == nullptr) {
     CloseHandle(h);
@@ -67,12 +67,13 @@ DWORD AttributesFromMode(unsigned mode) {
 }  // namespace
 
 DirHandle OpenDirectory(const std::string& path) {
-  if (path.empty()) return kNoDir;
+  const std::wstring p = win::WidePath(path);
+  if (p.empty()) return kNoDir;
   // Links in path are followed: the caller chose it.
-  const HANDLE h = OpenDirectoryEntry(path, 0);
+  const HANDLE h = OpenDirectoryEntry(p, 0);
   if (h == INVALID_HANDLE_VALUE) return kNoDir;
   const DWORD attributes = win::AttributesOf(h);
-  std::string final = win::FinalPathOf(h);
+  std::wstring final = win::FinalPathOf(h);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || final.empty()) {
     CloseHandle(h);
     return kNoDir;
@@ -83,12 +84,13 @@ DirHandle OpenDirectory(const std::string& path) {
 SubdirResult MakeAndOpenSubdirectory(DirHandle parent, const std::string& name, DirHandle& dir) {
   dir = kNoDir;
   const OpenDir* p = Of(parent);
-  if (p == nullptr || !IsStorableName(name)) return SubdirResult::kFailed;
-  const std::string path = win::LiteralPath(win::JoinPath(p->strPath, name));
-  CreateDirectoryA(path.c_str(), nullptr);
+  std::wstring wide;
+  if (p == nullptr || !IsStorableName(name) || !win::ToWide(name, wide)) return SubdirResult::kFailed;
+  const std::wstring path = win::JoinPath(p->strPath, wide);
+  CreateDirectoryW(path.c_str(), nullptr);
   // Wine shows a Unix symbolic link to a directory as a reparse point in a
   // listing only, not by handle.
-  const DWORD listed = GetFileAttributesA(path.c_str());
+  const DWORD listed = GetFileAttributesW(path.c_str());
   if (listed == INVALID_FILE_ATTRIBUTES) return SubdirResult::kFailed;
   if (listed & FILE_ATTRIBUTE_REPARSE_POINT) return SubdirResult::kLink;
   const HANDLE h = OpenDirectoryEntry(path, FILE_FLAG_OPEN_REPARSE_POINT);
@@ -97,7 +99,7 @@ SubdirResult MakeAndOpenSubdirectory(DirHandle parent, const std::string& name, 
   SubdirResult result = SubdirResult::kOpened;
   if (attributes == INVALID_FILE_ATTRIBUTES || GetFileType(h) != FILE_TYPE_DISK) {
     result = SubdirResult::kFailed;
-  } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !win::StandsWhere(h, p->strPath, name)) {
+  } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !win::StandsWhere(h, p->strPath, wide)) {
     result = SubdirResult::kLink;
   } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     result = SubdirResult::kFailed;
@@ -106,26 +108,27 @@ SubdirResult MakeAndOpenSubdirectory(DirHandle parent, const std::string& name, 
     CloseHandle(h);
     return result;
   }
-  dir = Hold(h, win::JoinPath(p->strPath, name));
+  dir = Hold(h, path);
   return dir == kNoDir ? SubdirResult::kFailed : SubdirResult::kOpened;
 }
 
 FileHandle CreateFileReplacingAt(DirHandle dir, const std::string& name, unsigned mode) {
   const OpenDir* d = Of(dir);
-  if (d == nullptr || !IsStorableName(name)) return kNoFile;
-  const std::string path = win::LiteralPath(win::JoinPath(d->strPath, name));
+  std::wstring wide;
+  if (d == nullptr || !IsStorableName(name) || !win::ToWide(name, wide)) return kNoFile;
+  const std::wstring path = win::JoinPath(d->strPath, wide);
   // CREATE_NEW never follows a link; whatever is in the way goes, once.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                  AttributesFromMode(mode), nullptr);
     if (h != INVALID_HANDLE_VALUE) {
-      if (GetFileType(h) == FILE_TYPE_DISK && win::StandsWhere(h, d->strPath, name)) return reinterpret_cast<FileHandle>(h);
+      if (GetFileType(h) == FILE_TYPE_DISK && win::StandsWhere(h, d->strPath, wide)) return reinterpret_cast<FileHandle>(h);
       CloseHandle(h);
       return kNoFile;
     }
     const DWORD error = GetLastError();
     if (attempt > 0 || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) return kNoFile;
-    if (!win::RemoveNonDirectory(d->strPath, name, GetFileAttributesA(path.c_str()))) return kNoFile;
+    if (!win::RemoveNonDirectory(d->strPath, wide, GetFileAttributesW(path.c_str()))) return kNoFile;
   }
   return kNoFile;
 }

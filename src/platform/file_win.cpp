@@ -16,21 +16,21 @@ constexpr std::size_t kMaxPiece = 1u << 30;
 
 // An existing file opened for writing, refused when it is a link, a
 // directory or read-only.
-HANDLE OpenExistingForWriting(const std::string& path) {
+HANDLE OpenExistingForWriting(const std::wstring& p) {
   // Wine shows a Unix symbolic link to a directory as a reparse point only here.
-  const DWORD listed = GetFileAttributesA(path.c_str());
+  const DWORD listed = GetFileAttributesW(p.c_str());
   if (listed == INVALID_FILE_ATTRIBUTES ||
       (listed & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return h;
   const DWORD attributesNow = win::AttributesOf(h);
   // A link (Wine's Unix ones show only in the final path), or a file made
   // read-only since the look above.
   if (attributesNow == INVALID_FILE_ATTRIBUTES ||
-      (attributesNow & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)) || !win::IsEntryOf(h, path)) {
+      (attributesNow & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)) || !win::IsEntryOf(h, p)) {
     CloseHandle(h);
     return INVALID_HANDLE_VALUE;
   }
@@ -40,18 +40,22 @@ HANDLE OpenExistingForWriting(const std::string& path) {
 }  // namespace
 
 FileHandle OpenFileForReading(const std::string& path) {
-  return From(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  const std::wstring p = win::WidePath(path);
+  if (p.empty()) return kNoFile;
+  return From(CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                           nullptr));
 }
 
 FileHandle CreateFileForWriting(const std::string& path, unsigned mode) {
+  const std::wstring p = win::WidePath(path);
+  if (p.empty()) return kNoFile;
   const DWORD attributes = (mode & 0200) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
   // A new file is the usual case and needs one call; CREATE_NEW never follows a link.
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes, nullptr);
+  HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes, nullptr);
   if (h != INVALID_HANDLE_VALUE) return From(h);
   const DWORD error = GetLastError();
   if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return kNoFile;
-  h = OpenExistingForWriting(path);
+  h = OpenExistingForWriting(p);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
   if (GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {
     CloseHandle(h);
@@ -61,7 +65,9 @@ FileHandle CreateFileForWriting(const std::string& path, unsigned mode) {
 }
 
 FileHandle OpenFileToContinue(const std::string& path, std::uint64_t size) {
-  HANDLE h = OpenExistingForWriting(path);
+  const std::wstring p = win::WidePath(path);
+  if (p.empty()) return kNoFile;
+  HANDLE h = OpenExistingForWriting(p);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
   LARGE_INTEGER held{}, at{};
   at.QuadPart = static_cast<LONGLONG>(size);

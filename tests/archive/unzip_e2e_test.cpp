@@ -52,6 +52,37 @@ TEST(TolvaneUnzip, UnpacksWhatZipWroteAsPythonReadsIt) {
   EXPECT_EQ(Unzip({t / "t.zip", t / "out"}).status, 0);
 }
 
+TEST(TolvaneUnzip, UnpacksTreesPastMaxPath) {
+  // Whole paths of 300 and 600 bytes as the program writes them (a data
+  // directory is 50 to 80 bytes deep before a package's first name); no
+  // item name reaches 260 bytes.
+  const std::string a(100, 'a'), b(100, 'b');
+  for (const std::size_t length : {300u, 600u}) {
+    TempDir t;
+    std::string dest = t / "out";
+    ASSERT_LE(g_target.Path(dest).size() + 1 + 202 + 3 + 4, length);
+    std::size_t last = length - g_target.Path(dest).size() - 1 - 202 - 4;
+    for (; last > 53; last -= 51) dest += "/" + std::string(50, 'p');
+    const std::string deepest = a + "/" + b + "/" + std::string(last, 'c') + ".dat";
+    ASSERT_EQ(g_target.Path(dest + "/" + deepest).size(), length);
+    Python(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    for name in sys.argv[2:]:
+        z.writestr(name, b'' if name.endswith('/') else name.encode() * 50)
+)",
+           {t / "deep.zip", a + "/", a + "/top.txt", a + "/" + b + "/mid.txt", deepest});
+    ProcessResult r = Unzip({t / "deep.zip", dest});
+    EXPECT_EQ(r.status, 0) << length << ": " << r.err;
+    PythonExtract(t / "deep.zip", t / "py");
+    ExpectSameTree(t / "py", dest);
+    // Again over the same tree.
+    r = Unzip({t / "deep.zip", dest});
+    EXPECT_EQ(r.status, 0) << length << ": " << r.err;
+    ExpectSameTree(t / "py", dest);
+  }
+}
+
 TEST(TolvaneUnzip, ListsItems) {
   TempDir t;
   Python(R"(

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "fs/paths.h"
 #include "platform/cwd.h"
 #include "support/support.h"
 #include "zip_fixtures.h"
@@ -363,4 +364,39 @@ TEST(ZipExtract, EmptyAndDotComponentsOfNamesAreSteppedOver) {
   EXPECT_EQ(ExtractZipToDirectory(t / "a.zip", t / "out"), TRUE);
   EXPECT_EQ(ListTree(t / "out"), (std::vector<std::string>{"a/", "a/b.txt", "c.txt", "d/", "d/e/", "d/e/f.txt"}));
   EXPECT_EQ(ReadFile(t / "out/d/e/f.txt"), "f");
+}
+
+TEST(ZipExtract, TreesPastMaxPathAreUnpackedWholeAndDeletedWhole) {
+  // A data directory is 50 to 80 bytes deep before a package's first name;
+  // names of items stay below 260 bytes, whole paths do not.
+  const std::string sep = testing_support::SystemPath("/");
+  const std::string a(100, 'a'), b(100, 'b');
+  for (const std::size_t length : {300u, 600u}) {
+    TempDir t;
+    // The destination as deep as it takes, and the deepest file's name as
+    // long, for that file to land at length bytes (separators counted).
+    std::string dest = t / "data";
+    ASSERT_LE(dest.size() + 1 + 202 + 3 + 4, length);
+    std::size_t last = length - dest.size() - 1 - 202 - 4;
+    for (; last > 53; last -= 51) dest += sep + std::string(50, 'p');
+    const std::string deepest = a + "/" + b + "/" + std::string(last, 'c') + ".dat";
+    ASSERT_EQ(dest.size() + 1 + deepest.size(), length);
+    Archive z;
+    z.entries = {{.name = a + "/", .external = 0x41ED0010},
+                 {.name = a + "/top.txt", .data = "top", .external = 0x20},
+                 {.name = a + "/" + b + "/mid.txt", .data = "mid"},
+                 {.name = deepest, .data = std::string(70000, 'd'), .method = 8, .external = 0x21}};
+    WriteFile(t / "deep.zip", Build(z).bytes);
+    EXPECT_EQ(ExtractZipToDirectory(t / "deep.zip", dest), TRUE) << length;
+    EXPECT_EQ(ListTree(dest), (std::vector<std::string>{a + "/", a + "/" + b + "/", deepest, a + "/" + b + "/mid.txt",
+                                                        a + "/top.txt"}))
+        << length;
+    EXPECT_EQ(ReadFile(dest + sep + testing_support::SystemPath(deepest)), std::string(70000, 'd')) << length;
+    EXPECT_TRUE(IsReadOnly(dest + sep + testing_support::SystemPath(deepest))) << length;
+    // Again, over the read-only copies.
+    EXPECT_EQ(ExtractZipToDirectory(t / "deep.zip", dest), TRUE) << length;
+    DeleteDirectoryContents(t / "data");
+    EXPECT_EQ(ListTree(t / "data"), std::vector<std::string>{}) << length;
+    EXPECT_TRUE(IsDir(t / "data")) << length;
+  }
 }

@@ -1,17 +1,11 @@
 #include "target.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace e2e {
 
@@ -40,59 +34,6 @@ Target::Target() : m_strWine(Environment("TOLVANE_E2E_WINE")), m_strPrefix(Envir
   if (!wine()) m_strPrefix.clear();
 }
 
-Target::~Target() {
-  if (m_nKeeperPid < 0) return;
-  close(m_nKeeperInput);
-  int status = 0;
-  if (!testing_support::WaitFor([&] { return waitpid(m_nKeeperPid, &status, WNOHANG) == m_nKeeperPid; },
-                                std::chrono::seconds(5))) {
-    kill(m_nKeeperPid, SIGKILL);
-    waitpid(m_nKeeperPid, &status, 0);
-  }
-}
-
-// Wine starts its own processes (the services, the desktop) as children of
-// the first program that needs them, and they keep its standard streams
-// until the session ends, half a minute after its last program: a test's
-// pipes would stay open that long. wine_session_win.cpp, started here with
-// its output on /dev/null, starts them instead and keeps the session up
-// while this driver runs (it reads its standard input, a pipe of ours,
-// until we close it).
-void Target::KeepWineUp() const {
-  const testing_support::TempDir dir;
-  const std::string ready = dir / "ready";
-  const std::string session = Program("TOLVANE_E2E_WINE_SESSION", "");
-  const std::string readySeen = Path(ready);
-  int input[2];
-  if (pipe2(input, O_CLOEXEC) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {m_strWine.c_str(), session.c_str(), readySeen.c_str(), nullptr};
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(input[0]);
-  if (rc != 0) {
-    close(input[1]);
-    return;
-  }
-  m_nKeeperPid = pid;
-  m_nKeeperInput = input[1];
-  // A session that does not come up shows as the tests' own failures.
-  bool ended = false;
-  testing_support::WaitFor([&] {
-    ended = waitpid(pid, nullptr, WNOHANG) == pid;
-    return ended || testing_support::Exists(ready);
-  }, std::chrono::seconds(60));
-  if (ended) {
-    close(m_nKeeperInput);
-    m_nKeeperPid = m_nKeeperInput = -1;
-  }
-}
-
 const Target& Target::Current() {
   static const Target target;
   return target;
@@ -116,7 +57,6 @@ std::vector<std::string> Target::Command(const std::string& exe, const std::vect
 testing_support::ProcessResult Target::Run(const std::string& exe, const std::vector<std::string>& args,
                                            const testing_support::ProcessOptions& options) const {
   if (!wine()) return testing_support::RunProcess(Command(exe, args), options);
-  std::call_once(m_keeperStarted, [this] { KeepWineUp(); });
   testing_support::ProcessOptions o = options;
   o.env.emplace("LC_ALL", "C.UTF-8");
   testing_support::ProcessResult r = testing_support::RunProcess(Command(exe, args), o);

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,17 +58,11 @@ class Target {
 
  private:
   Target();
-  ~Target();
   Target(const Target&) = delete;
   Target& operator=(const Target&) = delete;
-  void KeepWineUp() const;
 
   std::string m_strWine;
   std::string m_strPrefix;
-  // The program that holds the Wine session while this driver runs.
-  mutable std::once_flag m_keeperStarted;
-  mutable int m_nKeeperPid = -1;
-  mutable int m_nKeeperInput = -1;
 };
 
 // A user of the program's own for one test: an empty local application data

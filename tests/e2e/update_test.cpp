@@ -389,6 +389,28 @@ TEST(Update, StaleFilesOfAnEarlierRunGoFirst) {
   }
 }
 
+TEST(Update, GameTreesPastMaxPathGoAndCome) {
+  // The data directory lies 50 to 80 bytes deep: a game tree of ordinary
+  // depth goes past 260 bytes. An earlier game left a tree 600 bytes deep,
+  // read-only; the new package holds a file 300 bytes deep.
+  Scenario s;
+  const std::string game = s.r.DataDirSeen("Launcher") + "Game" + s.target.separator();
+  std::string old = "old";
+  while (game.size() + old.size() + 8 < 600) old += "/" + std::string(100, 'o');
+  WriteFile(s.dataDir + "Game/" + old + "/old.dat", "old", 0444);
+  const std::string a(100, 'a');
+  ASSERT_LT(game.size() + 101 + 4, 300u);
+  const std::string deep = a + "/" + std::string(300 - game.size() - 101 - 4, 'b') + ".dat";
+  ASSERT_LT(deep.size(), 260u);  // an item name holds less
+  s.ServeAsGiven({.updateZip = s.Zip("update", UpdatePackage()),
+                  .gameZip = s.Zip("game", {{"Setup.exe", "new launcher", 0755}, {deep, "deep", 0444}})});
+  s.Run();
+  s.ExpectHandOff("a deep game tree");
+  EXPECT_FALSE(Exists(s.dataDir + "Game/old"));
+  EXPECT_EQ(ReadFile(s.dataDir + "Game/" + deep), "deep");
+  EXPECT_EQ(ListTree(s.dataDir + "Game"), (std::vector<std::string>{"Launcher.exe", a + "/", deep}));
+}
+
 TEST(Update, ConfigurationServiceDownMeansNoManifestAtAll) {
   Scenario s;  // nothing listens on the built-in hosts
   auto t0 = std::chrono::steady_clock::now();

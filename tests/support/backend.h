@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -16,5 +17,13 @@ std::string PathBytes(const std::filesystem::path& path, bool generic = false);
 // Sets the variable for this process and the programs it starts; nullopt
 // removes it.
 void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value);
+
+// Every path below root as ListTree gives it, unsorted. On Windows by the
+// system's own listing: the C runtime's stops at MAX_PATH.
+std::vector<std::string> ListEntries(const std::string& root);
+
+// Removes root and all below it, what has no write permission too; links
+// go themselves, never what they lead to.
+void RemoveTree(const std::string& root);
 
 }  // namespace testing_support

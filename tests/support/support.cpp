@@ -41,18 +41,7 @@ TempDir::TempDir() {
   throw std::runtime_error("cannot make a directory in " + PathBytes(base));
 }
 
-TempDir::~TempDir() {
-  std::error_code ec;
-  const fs::path dir = FsPath(m_path);
-  if (fs::remove_all(dir, ec) != static_cast<std::uintmax_t>(-1) && !ec) return;
-  // What a test left without write permission (a directory for a user other
-  // than root, a read-only file on Windows) gets it back, and then goes.
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
-  fs::remove_all(dir, ec);
-}
+TempDir::~TempDir() { RemoveTree(m_path); }
 
 std::string TempDir::operator/(const std::string& rel) const {
   return m_path + platform::kPathSeparator + SystemPath(rel);
@@ -93,15 +82,7 @@ bool IsReadOnly(const std::string& path) {
 }
 
 std::vector<std::string> ListTree(const std::string& root) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  const fs::path top = FsPath(root);
-  for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    std::string rel = PathBytes(it->path().lexically_relative(top), true);
-    if (it->is_directory() && !it->is_symlink()) rel += '/';
-    out.push_back(rel);
-  }
+  std::vector<std::string> out = ListEntries(root);
   std::sort(out.begin(), out.end());
   return out;
 }

@@ -37,6 +37,34 @@ void SetEnvironmentValue(const std::string& name, const std::optional<std::strin
   else unsetenv(name.c_str());
 }
 
+std::vector<std::string> ListEntries(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> out;
+  std::error_code ec;
+  const fs::path top = FsPath(root);
+  for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    std::string rel = PathBytes(it->path().lexically_relative(top), true);
+    if (it->is_directory() && !it->is_symlink()) rel += '/';
+    out.push_back(rel);
+  }
+  return out;
+}
+
+void RemoveTree(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path dir = FsPath(root);
+  if (fs::remove_all(dir, ec) != static_cast<std::uintmax_t>(-1) && !ec) return;
+  // What a test left without write permission (a directory for a user other
+  // than root) gets it back, and then goes.
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(dir, ec);
+}
+
 FileTimes GetFileTimes(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return FileTimes{};

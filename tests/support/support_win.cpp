@@ -14,6 +14,7 @@
 
 #include "support/backend.h"
 #include "support/support.h"
+#include "support/support_win.h"
 
 namespace testing_support {
 
@@ -217,6 +218,80 @@ std::string PathBytes(const std::filesystem::path& path, bool generic) {
   std::string bytes(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), n, nullptr, nullptr);
   return bytes;
+}
+
+std::wstring LongPath(const std::string& path) {
+  const std::wstring wide = FsPath(path).wstring();
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  std::wstring full(32768, L'\0');
+  const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return wide;
+  full.resize(n);
+  const bool onDrive = full.size() >= 3 && full[1] == L':' && full[2] == L'\\';
+  return onDrive ? L"\\\\?\\" + full : full;
+}
+
+namespace {
+
+bool IsRealDirectory(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Calls each(path, name, attributes) for the entries of dir, "." and ".."
+// left out.
+template <typename Each>
+void ForEachEntry(const std::wstring& dir, Each each) {
+  WIN32_FIND_DATAW data;
+  // A "\\?\" path is taken as it stands: no separator twice.
+  const std::wstring prefix = !dir.empty() && dir.back() == L'\\' ? dir : dir + L"\\";
+  const HANDLE find = FindFirstFileW((prefix + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") each(prefix + name, name, data.dwFileAttributes);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+void ListBelow(const std::wstring& dir, const std::string& rel, std::vector<std::string>& out) {
+  ForEachEntry(dir, [&](const std::wstring& path, const std::wstring& name, DWORD attributes) {
+    const std::string entry = rel + PathBytes(std::filesystem::path(name), true);
+    if (!IsRealDirectory(attributes)) {
+      out.push_back(entry);
+      return;
+    }
+    out.push_back(entry + "/");
+    ListBelow(path, entry + "/", out);
+  });
+}
+
+void RemoveBelow(const std::wstring& dir) {
+  ForEachEntry(dir, [&](const std::wstring& path, const std::wstring&, DWORD attributes) {
+    if (IsRealDirectory(attributes)) {
+      RemoveBelow(path);
+      RemoveDirectoryW(path.c_str());
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      // The link itself, of a directory or a file.
+      if (!RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
+    } else {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    }
+  });
+}
+
+}  // namespace
+
+std::vector<std::string> ListEntries(const std::string& root) {
+  std::vector<std::string> out;
+  ListBelow(LongPath(root), "", out);
+  return out;
+}
+
+void RemoveTree(const std::string& root) {
+  const std::wstring top = LongPath(root);
+  RemoveBelow(top);
+  RemoveDirectoryW(top.c_str());
 }
 
 void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
