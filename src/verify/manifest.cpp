@@ -9,20 +9,26 @@ namespace verify {
 
 namespace {
 
+// Longer than any value that the checks below accept, so that a value the
+// INI reader cuts to its buffer is refused, never read as a shorter one.
+constexpr std::size_t kValueBuffer = 128;
+
 // The value of key in [update], or nothing when the key is missing. The
 // INI reader has no "missing" answer, only the default; two readings with
-// different defaults tell a missing key from any value it can hold.
-std::optional<std::string> ReadValue(const std::string& path, const char* key, std::size_t nSize) {
-  const std::string a = platform::GetPrivateProfileString("update", key, "0", nSize, path);
-  const std::string b = platform::GetPrivateProfileString("update", key, "1", nSize, path);
+// different defaults tell a missing key from any value it can hold. A
+// value that fills the buffer may have been cut: it comes back empty, which
+// no check accepts.
+std::optional<std::string> ReadValue(const std::string& path, const char* key) {
+  const std::string a = platform::GetPrivateProfileString("update", key, "0", kValueBuffer, path);
+  const std::string b = platform::GetPrivateProfileString("update", key, "1", kValueBuffer, path);
   if (a != b) return std::nullopt;
+  if (a.size() + 1 >= kValueBuffer) return std::string();
   return a;
 }
 
 bool ReadPackage(const std::string& path, const char* shaKey, const char* sizeKey, SignedPackage& p,
                  std::string& why) {
-  // One byte more than a digest takes, so that a longer value shows.
-  const std::optional<std::string> sha = ReadValue(path, shaKey, 2 * p.sha256.size() + 2);
+  const std::optional<std::string> sha = ReadValue(path, shaKey);
   if (!sha) {
     why = platform::Format("the manifest has no %s", shaKey);
     return false;
@@ -31,7 +37,7 @@ bool ReadPackage(const std::string& path, const char* shaKey, const char* sizeKe
     why = platform::Format("%s is not 64 hex digits", shaKey);
     return false;
   }
-  const std::optional<std::string> size = ReadValue(path, sizeKey, 32);
+  const std::optional<std::string> size = ReadValue(path, sizeKey);
   if (!size) {
     why = platform::Format("the manifest has no %s", sizeKey);
     return false;
@@ -60,7 +66,7 @@ bool ParseDecimal(std::string_view text, std::uint64_t max, std::uint64_t& value
 }
 
 bool ReadSignedManifest(const std::string& path, std::int64_t now, SignedManifest& manifest, std::string& why) {
-  if (const std::optional<std::string> expires = ReadValue(path, "expires", 32)) {
+  if (const std::optional<std::string> expires = ReadValue(path, "expires")) {
     std::uint64_t t = 0;
     if (!ParseDecimal(*expires, std::numeric_limits<std::int64_t>::max(), t)) {
       why = "expires is not a time (decimal seconds since 1970)";

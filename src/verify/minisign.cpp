@@ -84,33 +84,35 @@ bool ParseKeyLine(std::string_view line, PublicKey& key, std::string& why) {
   return true;
 }
 
-bool ParseKeyFile(std::string_view text, PublicKey& key, std::string& why) {
-  std::vector<std::string_view> lines;
-  std::string_view rest;
-  if (text.size() > kMaxKeyFile) {
-    why = platform::Format("a public key file holds at most %zu bytes", kMaxKeyFile);
+namespace {
+
+// The lines of a file of minisign's, which begins with an untrusted comment.
+bool CommentedLines(std::string_view text, const char* what, std::size_t limit, std::size_t count,
+                    std::vector<std::string_view>& lines, std::string& why) {
+  if (text.size() > limit) {
+    why = platform::Format("a %s file holds at most %zu bytes", what, limit);
     return false;
   }
-  if (!SplitLines(text, 2, lines, why)) return false;
+  std::string_view rest;
+  if (!SplitLines(text, count, lines, why)) return false;
   if (!Prefixed(lines[0], kUntrusted, rest)) {
     why = "the first line does not begin with \"untrusted comment: \"";
     return false;
   }
-  return ParseKeyLine(lines[1], key, why);
+  return true;
+}
+
+}  // namespace
+
+bool ParseKeyFile(std::string_view text, PublicKey& key, std::string& why) {
+  std::vector<std::string_view> lines;
+  return CommentedLines(text, "public key", kMaxKeyFile, 2, lines, why) && ParseKeyLine(lines[1], key, why);
 }
 
 bool ParseSignature(std::string_view text, Signature& sig, std::string& why) {
-  if (text.size() > kMaxSignatureFile) {
-    why = platform::Format("a signature file holds at most %zu bytes", kMaxSignatureFile);
-    return false;
-  }
   std::vector<std::string_view> lines;
-  if (!SplitLines(text, 4, lines, why)) return false;
+  if (!CommentedLines(text, "signature", kMaxSignatureFile, 4, lines, why)) return false;
   std::string_view rest;
-  if (!Prefixed(lines[0], kUntrusted, rest)) {
-    why = "the first line does not begin with \"untrusted comment: \"";
-    return false;
-  }
   std::uint8_t raw[kSignatureBytes];
   if (!DecodeBase64(lines[1], raw, sizeof raw)) {
     why = "the second line is not 100 characters of base64";
