@@ -9,20 +9,21 @@ namespace verify {
 
 namespace {
 
-// Longer than any value that the checks below accept, so that a value the
-// INI reader cuts to its buffer is refused, never read as a shorter one.
-constexpr std::size_t kValueBuffer = 128;
+// The longest value that the checks below accept (a digest), and a reading
+// buffer well beyond it: a longer value is refused whole, however the INI
+// reader cuts it to its buffer, never read as a shorter one.
+constexpr std::size_t kLongestValue = 64;
+constexpr std::size_t kValueBuffer = 4 * kLongestValue;
 
 // The value of key in [update], or nothing when the key is missing. The
 // INI reader has no "missing" answer, only the default; two readings with
 // different defaults tell a missing key from any value it can hold. A
-// value that fills the buffer may have been cut: it comes back empty, which
-// no check accepts.
+// value too long to be valid comes back empty, which no check accepts.
 std::optional<std::string> ReadValue(const std::string& path, const char* key) {
   const std::string a = platform::GetPrivateProfileString("update", key, "0", kValueBuffer, path);
   const std::string b = platform::GetPrivateProfileString("update", key, "1", kValueBuffer, path);
   if (a != b) return std::nullopt;
-  if (a.size() + 1 >= kValueBuffer) return std::string();
+  if (a.size() > kLongestValue) return std::string();
   return a;
 }
 

@@ -77,10 +77,11 @@ std::string WithCrlf(const std::string& text) { return std::regex_replace(text, 
 
 std::string Verifier() { return Target::Current().Program("TOLVANE_E2E_VERIFY", TOLVANE_VERIFY_BIN); }
 
-// tolvane-verify as an operator runs it, with its temporary files in tmp.
-ProcessResult RunVerify(Scenario& s, const std::vector<std::string>& args, const std::string& tmp) {
+// tolvane-verify as an operator runs it; natively with its temporary files
+// in tmp (under Wine TMPDIR is the Wine server's, and Windows has its own).
+ProcessResult RunVerify(Scenario& s, const std::vector<std::string>& args, const std::string& tmp = "") {
   ProcessOptions o = s.r.Options();
-  o.env["TMPDIR"] = tmp;
+  if (!s.target.wine() && !tmp.empty()) o.env["TMPDIR"] = tmp;
   return s.target.Run(Verifier(), args, o);
 }
 
@@ -216,7 +217,7 @@ TEST(SignedUpdate, OnlyWhatTheOperatorSignedRuns) {
     const std::size_t before = s.RequestCount();
     const std::string tmp = s.r.root / "tmp";
     std::filesystem::create_directories(tmp);
-    const ProcessResult v = RunVerify(s, {Base() + "/update.ini"}, s.target.Path(tmp));
+    const ProcessResult v = RunVerify(s, {Base() + "/update.ini"}, tmp);
     EXPECT_EQ(v.status, c.accepted ? 0 : 1) << c.what << "\n" << v.out << v.err;
     if (!c.accepted) {
       EXPECT_EQ(v.err.rfind("refused: ", 0), 0u) << c.what << ": " << v.err;
@@ -246,7 +247,7 @@ TEST(TolvaneVerify, TellsEachStep) {
   Service service{.manifest = SignedManifest(updateZip, gameZip), .updateZip = updateZip, .gameZip = gameZip};
   service.signature = Sign(s.r.root.path(), *service.manifest, kKeys + "/release.key", {"-t", "release two"});
   s.ServeAsGiven(service);
-  const ProcessResult v = RunVerify(s, {Base() + "/update.ini"}, s.target.Path(s.r.root.path()));
+  const ProcessResult v = RunVerify(s, {Base() + "/update.ini"});
   ASSERT_EQ(v.status, 0) << v.out << v.err;
   std::smatch id;
   const std::string pub = ReadFile(kKeys + "/release.pub");
@@ -304,7 +305,7 @@ TEST(TolvaneVerify, KeysOperandsAndExitStatus) {
       {"an unknown option", {"--keys", releaseLine, url}, 64, "tolvane-verify: "},
   };
   for (const auto& c : cases) {
-    const ProcessResult v = RunVerify(s, c.args, t.Path(s.r.root.path()));
+    const ProcessResult v = RunVerify(s, c.args);
     EXPECT_EQ(v.status, c.status) << c.what << "\n" << v.out << v.err;
     EXPECT_EQ(v.err.substr(0, std::string(c.err).size()), c.err) << c.what << ": " << v.err;
   }
@@ -316,7 +317,7 @@ TEST(TolvaneVerify, PackageThatCannotBeDownloaded) {
   Service noGame{.manifest = SignedManifest(updateZip, gameZip), .updateZip = updateZip};
   noGame.signature = Sign(s.r.root.path(), *noGame.manifest, kKeys + "/release.key");
   s.ServeAsGiven(noGame);
-  const ProcessResult v = RunVerify(s, {Base() + "/update.ini"}, s.target.Path(s.r.root.path()));
+  const ProcessResult v = RunVerify(s, {Base() + "/update.ini"});
   EXPECT_EQ(v.status, 3) << v.out << v.err;
   EXPECT_EQ(v.err, "game package: " + Base() + "/game.zip: cannot be downloaded (not found)\n");
 }

@@ -125,10 +125,11 @@ TEST(SignedManifest, ValuesAndTheirRefusals) {
       {"size with sign", manifest("", "GameSize") + "GameSize=+123\n", "GameSize is not"},
       {"size with junk", manifest("", "GameSize") + "GameSize=123 bytes\n", "GameSize is not"},
       {"size empty", manifest("", "updateSize") + "updateSize=\n", "updateSize is not"},
-      // Longer than the reader's buffer: cut there, it would read as 123.
-      {"size padded past the buffer", manifest("", "updateSize") + "updateSize=" + std::string(124, '0') + "1234\n",
+      // Longer than the reader's buffer: cut there, they would read as
+      // other numbers.
+      {"size padded past the buffer", manifest("", "updateSize") + "updateSize=" + std::string(252, '0') + "1234\n",
        "updateSize is not"},
-      {"expires padded past the buffer", manifest("expires=" + std::string(200, '0') + "9\n"), "expires is not a time"},
+      {"expires padded past the buffer", manifest("expires=" + std::string(400, '0') + "9\n"), "expires is not a time"},
   };
   TempDir dir;
   for (const auto& c : cases) {
