@@ -17,11 +17,20 @@ constexpr std::string_view kTrusted = "trusted comment: ";
 constexpr std::size_t kKeyBytes = 2 + 8 + 32;
 constexpr std::size_t kSignatureBytes = 2 + 8 + 64;
 
+bool IsBase64Digit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
 // Exactly n bytes from canonical base64 with padding: the length that n
 // bytes take, no byte outside the alphabet, unused bits zero (libsodium
-// refuses them), so that each file has one spelling only.
+// refuses them), so that each file has one spelling only. The alphabet is
+// checked here: libsodium 1.0.18 takes some bytes above 0x7F for digits.
 bool DecodeBase64(std::string_view text, std::uint8_t* out, std::size_t n) {
   if (text.size() != (n + 2) / 3 * 4 || !SodiumReady()) return false;
+  const std::size_t padding = (3 - n % 3) % 3;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i < text.size() - padding ? !IsBase64Digit(text[i]) : text[i] != '=') return false;
+  }
   std::size_t got = 0;
   const char* end = nullptr;
   if (sodium_base642bin(out, n, text.data(), text.size(), nullptr, &got, &end, sodium_base64_VARIANT_ORIGINAL) != 0)

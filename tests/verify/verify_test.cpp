@@ -263,6 +263,9 @@ TEST(MinisignSignature, FormatAndItsDeviations) {
       {"global spare bit", with([&](SignatureLines& l) { l.global = spareBit(l.global); }), "fourth line"},
       {"global one padding", with([](SignatureLines& l) { l.global[l.global.size() - 2] = 'A'; }), "fourth line"},
       {"blank behind base64", with([](SignatureLines& l) { l.global += " "; }), "fourth line"},
+      // A byte above 0x7F that libsodium's decoder alone would read as '0'.
+      {"byte outside ASCII", with([](SignatureLines& l) { l.global[10] = static_cast<char>(0xB0); }), "fourth line"},
+      {"padding inside", with([](SignatureLines& l) { l.signature[40] = '='; }), "second line"},
       {"untrusted prefix", with([](SignatureLines& l) { l.untrusted = "untrusted comment:x"; }), "first line"},
       {"untrusted in capitals", with([](SignatureLines& l) { l.untrusted = "Untrusted comment: x"; }), "first line"},
       {"trusted prefix", with([](SignatureLines& l) { l.trusted = "trusted comment:x"; }), "third line"},
