@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "app/globals.h"
+#include "app/update_fetch.h"
 #include "archive/zip_extract.h"
 #include "download/download.h"
 #include "fs/paths.h"
@@ -12,10 +13,10 @@
 #include "platform/files.h"
 #include "platform/mutex.h"
 #include "platform/path.h"
-#include "platform/profile.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/thread.h"
+#include "verify/builtin_keys.h"
 
 namespace {
 
@@ -52,12 +53,7 @@ std::string FirstExecutable(const std::string& dir) {
 // The check itself; true when the updater was started.
 bool RunUpdateCheck() {
   CHttpDownload session;
-  session.m_nConnectTimeout = 3000;
-  session.m_nReceiveTimeout = 3000;
-  session.m_nSendTimeout = 3000;
-  session.m_nRetryMode = 1;
-  session.m_nRetryDelay = 200;
-  session.m_nMaxRetries = 2;
+  SetUpUpdateSession(session);
 
   DeleteDirectoryContents(g_strDataDir);
 
@@ -67,23 +63,15 @@ bool RunUpdateCheck() {
   session.m_strMutexPrefix = UpdateMutexPrefix(g_strDataDir);
 
   const std::string strManifestUrl = platform::Format("%s%d", g_strUpdateUrl.c_str(), CurrentTime32());
-  const std::string strManifest = g_strDataDir + "update.ini";
-  if (session.DownloadFile(strManifestUrl.c_str(), strManifest.c_str()) != HD_OK) return false;
-
-  const std::string strVersion = platform::GetPrivateProfileString("update", "versionNum", "0", 16, strManifest);
-  if (platform::AtoI(strVersion) <= 1) return false;
-  const std::string strGameUrl = platform::GetPrivateProfileString("update", "GameUrl", "", 512, strManifest);
-  const std::string strUpdateUrl = platform::GetPrivateProfileString("update", "updateUrl", "", 512, strManifest);
-
-  const std::string strGameZip = g_strDataDir + platform::NativePath("downZip/Game");
-  const std::string strUpdateZip = g_strDataDir + platform::NativePath("downZip/update");
-  if (session.DownloadFile(strUpdateUrl.c_str(), strUpdateZip.c_str()) != HD_OK) return false;
-  if (session.DownloadFile(strGameUrl.c_str(), strGameZip.c_str()) != HD_OK) return false;
+  // Any refusal is no update; nobody is there to read the reason.
+  std::string why;
+  if (FetchUpdate(session, strManifestUrl, g_strDataDir, verify::BuiltInKeys(), why) != UF_READY) return false;
+  const UpdateFiles files(g_strDataDir);
 
   const std::string strGameDir = g_strDataDir + platform::NativePath("Game/");
   const std::string strUpdateDir = g_strDataDir + platform::NativePath("Update/");
-  const BOOL bGame = ExtractZipToDirectory(strGameZip, strGameDir);
-  const BOOL bUpdate = ExtractZipToDirectory(strUpdateZip, strUpdateDir);
+  const BOOL bGame = ExtractZipToDirectory(files.strGameZip, strGameDir);
+  const BOOL bUpdate = ExtractZipToDirectory(files.strUpdateZip, strUpdateDir);
   if (!bGame || !bUpdate) return false;
 
   const std::string strUpdater = strUpdateDir + "update.exe";

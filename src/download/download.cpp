@@ -126,6 +126,12 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
     }
 
     if (m_nContentLength == 0) return HD_FAILED;
+    // The body can never grow past the announced length (ReceiveBody cuts
+    // it there), so a length within the limit keeps the file within it.
+    if (m_nContentLength > m_nMaxSize) {
+      CloseConnection();
+      return HD_TOOLARGE;
+    }
     CreateDirectoryTree(DirectoryOfPath(m_strTempFilePath));
     const platform::FileHandle file = m_bAppend ? platform::OpenFileToContinue(m_strTempFilePath, m_nDownloaded)
                                                 : platform::CreateFileForWriting(m_strTempFilePath, 0666);

@@ -10,6 +10,7 @@ constexpr std::int32_t HD_UPTODATE = 1;  // never returned: the target is never 
 constexpr std::int32_t HD_STOPPED = 2;   // m_bStop was found set
 constexpr std::int32_t HD_FAILED = 3;
 constexpr std::int32_t HD_NOTFOUND = 4;  // 404, never retried
+constexpr std::int32_t HD_TOOLARGE = 5;  // the announced length is over m_nMaxSize; nothing written
 
 // New attempts that one call makes after transfers that broke off or
 // blocks that could not be written, before it gives up: a server that

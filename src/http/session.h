@@ -51,6 +51,9 @@ class CHttpDownload {
   std::uint32_t m_nDownloaded = 0;
   std::uint32_t m_nContentLength = 0;
   std::uint32_t m_nReceived = 0;
+  // DownloadFile refuses a body longer than this (HD_TOOLARGE) before it
+  // writes a byte of it; the default is no limit.
+  std::uint64_t m_nMaxSize = UINT64_MAX;
   std::int32_t m_nHeaderLength = 0;
   std::string m_strResponseHeader;
   std::int64_t m_tLastModified = 0;

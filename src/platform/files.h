@@ -48,6 +48,12 @@ bool SetModificationTime(const std::string& path, std::int64_t t);
 
 bool RemoveEmptyDirectory(const std::string& path);
 
+// A new directory of this user's own below the system's place for
+// temporary files ($TMPDIR, else /tmp; on Windows GetTempPathA), named
+// after prefix and something unique; its path ends with a separator.
+// Empty when none can be made.
+std::string MakeTempDirectory(const std::string& prefix);
+
 // Deletes everything inside dir; dir itself stays. The walk goes by
 // descriptor: each directory below dir is opened relative to its parent
 // and never through a symbolic link, so nothing outside dir can be reached,

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -83,6 +84,16 @@ bool SetModificationTime(const std::string& path, std::int64_t t) {
 }
 
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+std::string MakeTempDirectory(const std::string& prefix) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+  if (path.back() != '/') path += '/';
+  path += prefix + "-XXXXXX";
+  // mkdtemp makes it 0700, and only when the name was new.
+  if (mkdtemp(path.data()) == nullptr) return std::string();
+  return path + '/';
+}
 
 namespace {
 

@@ -316,6 +316,22 @@ bool RemoveEmptyDirectory(const std::string& path) {
   return !p.empty() && RemoveDirectoryW(p.c_str());
 }
 
+std::string MakeTempDirectory(const std::string& prefix) {
+  char buf[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof buf, buf);
+  if (n == 0 || n > MAX_PATH) return std::string();
+  std::string base(buf, n);
+  if (base.back() != '\\') base += '\\';
+  // CreateDirectoryA fails on a name that exists: a few tries with other names.
+  const std::uint64_t seed = GetTickCount64() ^ (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32);
+  for (std::uint64_t i = 0; i < 100; ++i) {
+    const std::string path = base + prefix + "-" + Format("%llx", static_cast<unsigned long long>(seed + i));
+    if (CreateDirectoryA(path.c_str(), nullptr)) return path + '\\';
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  }
+  return std::string();
+}
+
 namespace {
 
 // The walk goes by wide names from end to end: an entry whose name has no

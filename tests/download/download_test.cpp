@@ -184,6 +184,30 @@ TEST(DownloadFile, NothingPastTheAnnouncedLength) {
   EXPECT_TRUE(ReadFile(dir / "f") == Body(100));
 }
 
+TEST(DownloadFile, SizeLimitStopsBeforeTheBody) {
+  // The limit holds against the announced length; a server that sends more
+  // than it announced is cut at the announcement (the case above).
+  struct {
+    std::uint64_t limit;
+    std::int32_t result;
+  } cases[] = {{99, HD_TOOLARGE}, {0, HD_TOOLARGE}, {100, HD_OK}, {101, HD_OK}};
+  for (const auto& c : cases) {
+    Responder server({"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + Body(150)});
+    TempDir dir;
+    Download d;
+    d.session.m_nRetryMode = 2;
+    d.session.m_nMaxSize = c.limit;
+    EXPECT_EQ(d.session.DownloadFile(server.Url("/f").c_str(), (dir / "f").c_str()), c.result) << c.limit;
+    EXPECT_EQ(server.connections(), 1) << c.limit;
+    if (c.result == HD_OK) {
+      EXPECT_TRUE(ReadFile(dir / "f") == Body(100)) << c.limit;
+    } else {
+      EXPECT_TRUE(ListTree(dir.path()).empty()) << c.limit;  // not even a temporary file
+      EXPECT_EQ(d.session.m_hSocket, INVALID_SOCKET) << c.limit;
+    }
+  }
+}
+
 TEST(DownloadFile, MakesTheTargetsDirectoriesAndUsesTheTempFileBesideIt) {
   // The temporary name shows while the body is still coming.
   std::atomic<bool> sawTemp{false};

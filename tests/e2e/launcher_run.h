@@ -41,10 +41,13 @@ struct LauncherRun {
     chmod(runtime.c_str(), 0700);
   }
 
-  std::string Install(const std::string& exeName) {
+  // The launcher of the build; unverified: the one built without update
+  // keys, which verifies nothing (as every launcher before keys).
+  std::string Install(const std::string& exeName, bool unverified = false) {
     std::string exe = root / exeName;
-    std::filesystem::copy_file(target.Program("TOLVANE_E2E_LAUNCHER", TOLVANE_BIN), exe,
-                               std::filesystem::copy_options::overwrite_existing);
+    const std::string program = unverified ? target.Program("TOLVANE_E2E_LAUNCHER_UNVERIFIED", TOLVANE_UNVERIFIED_BIN)
+                                           : target.Program("TOLVANE_E2E_LAUNCHER", TOLVANE_BIN);
+    std::filesystem::copy_file(program, exe, std::filesystem::copy_options::overwrite_existing);
     return exe;
   }
 
