@@ -127,8 +127,9 @@ std::int32_t CHttpDownload::DownloadFile(const char* pszUrl, const char* pszFile
 
     if (m_nContentLength == 0) return HD_FAILED;
     // The body can never grow past the announced length (ReceiveBody cuts
-    // it there), so a length within the limit keeps the file within it.
-    if (m_nContentLength > m_nMaxSize) {
+    // it there), so a whole within the limit keeps the file within it; a
+    // part continues a whole that was checked so.
+    if (m_nTotalSize > m_nMaxSize) {
       CloseConnection();
       return HD_TOOLARGE;
     }
