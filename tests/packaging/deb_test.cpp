@@ -23,7 +23,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-ProcessResult Run(const std::vector<std::string>& argv, ProcessOptions o = {}) {
+ProcessResult Checked(const std::vector<std::string>& argv, ProcessOptions o = {}) {
   o.env["PATH"] = "/usr/sbin:/usr/bin:/sbin:/bin";  // dpkg wants ldconfig and start-stop-daemon on it
   ProcessResult p = RunProcess(argv, o);
   EXPECT_EQ(p.status, 0) << argv[0] << " " << argv[1] << ": " << p.err;
@@ -31,7 +31,7 @@ ProcessResult Run(const std::vector<std::string>& argv, ProcessOptions o = {}) {
 }
 
 std::string Field(const std::string& name) {
-  std::string value = Run({"dpkg-deb", "-f", TOLVANE_DEB, name}).out;
+  std::string value = Checked({"dpkg-deb", "-f", TOLVANE_DEB, name}).out;
   while (!value.empty() && value.back() == '\n') value.pop_back();
   return value;
 }
@@ -47,7 +47,7 @@ struct DpkgRoot {
   ProcessResult Dpkg(std::vector<std::string> args) {
     args.insert(args.begin(), {"dpkg", "--root=" + dir, "--force-not-root", "--force-script-chrootless",
                                "--log=" + dir + "/dpkg.log"});
-    return Run(args);
+    return Checked(args);
   }
   // The files and links it holds outside dpkg's own directories.
   std::vector<std::string> Files() const {
@@ -93,7 +93,7 @@ TEST(DebPackage, HoldsExactlyTheProgramsTheEntryTheIconTheManualsAndTheDocs) {
   // drwxr-xr-x root/root         0 2024-01-01 00:00 ./usr/
   const std::regex entry(R"(^(\S+) (\S+) +\d+ \S+ \S+ (.*)$)");
   std::map<std::string, std::string> listed;
-  for (const std::string& line : Lines(Run({"dpkg-deb", "-c", TOLVANE_DEB}).out)) {
+  for (const std::string& line : Lines(Checked({"dpkg-deb", "-c", TOLVANE_DEB}).out)) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(line, m, entry)) << line;
     EXPECT_EQ(m[2], "root/root") << line;
@@ -117,23 +117,23 @@ TEST(DebPackage, DeclaresItsNameMaintainerAndTheOwnersOfEveryLibraryItNeeds) {
   for (std::sregex_iterator it(field.begin(), field.end(), dependency), end; it != end; ++it)
     depends.insert((*it)[1]);
   TempDir tmp;
-  Run({"dpkg-deb", "-x", TOLVANE_DEB, tmp.path()});
+  Checked({"dpkg-deb", "-x", TOLVANE_DEB, tmp.path()});
   std::set<std::string> owners;
   for (const std::string& program : {kName, std::string("tolvane-fetch"), std::string("tolvane-unzip")}) {
     const std::string path = tmp / ("usr/bin/" + program);
     // Stripped: no symbol table, no debugging sections.
-    const std::string sections = Run({"readelf", "-S", "-W", path}).out;
+    const std::string sections = Checked({"readelf", "-S", "-W", path}).out;
     EXPECT_EQ(sections.find(".symtab"), std::string::npos) << program;
     EXPECT_EQ(sections.find(".debug_"), std::string::npos) << program;
     // libcurl.so.4 => /lib/x86_64-linux-gnu/libcurl.so.4 (0x...)
     std::map<std::string, std::string> where;
     const std::regex resolved(R"(^\s*(\S+) => (\S+) )");
-    for (const std::string& line : Lines(Run({"ldd", path}).out)) {
+    for (const std::string& line : Lines(Checked({"ldd", path}).out)) {
       std::smatch m;
       if (std::regex_search(line, m, resolved)) where[m[1]] = m[2];
     }
     const std::regex needed(R"(\(NEEDED\)\s+Shared library: \[([^\]]+)\])");
-    const std::string dynamic = Run({"readelf", "-d", "-W", path}).out;
+    const std::string dynamic = Checked({"readelf", "-d", "-W", path}).out;
     for (std::sregex_iterator it(dynamic.begin(), dynamic.end(), needed), end; it != end; ++it) {
       const std::string soname = (*it)[1];
       ASSERT_TRUE(where.count(soname)) << program << " needs " << soname << ", which ldd did not find";
