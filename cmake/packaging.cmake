@@ -36,6 +36,7 @@ else()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in "${pkg_out}/copyright" @ONLY)
 endif()
 string(TIMESTAMP TOLVANE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+string(TIMESTAMP TOLVANE_COPYRIGHT_YEAR "%Y" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian.in "${pkg_out}/changelog.Debian" @ONLY)
 
 set(tolvane_gzipped "")
@@ -45,7 +46,9 @@ foreach(page IN LISTS man_pages)
   get_filename_component(page_name "${page}" NAME)
   tolvane_gzip("${page}" "${pkg_out}/${page_name}.gz")
 endforeach()
-tolvane_gzip("${pkg_out}/changelog.Debian" "${pkg_out}/changelog.Debian.gz")
+# A version without a Debian revision makes a native package, whose
+# changelog is changelog.gz.
+tolvane_gzip("${pkg_out}/changelog.Debian" "${pkg_out}/changelog.gz")
 add_custom_target(package_files ALL DEPENDS ${tolvane_gzipped})
 
 set(doc_dir "${CMAKE_INSTALL_DATAROOTDIR}/doc/${TOLVANE_APP_NAME}")
@@ -56,7 +59,7 @@ foreach(page IN LISTS man_pages)
   get_filename_component(page_name "${page}" NAME)
   install(FILES "${pkg_out}/${page_name}.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
-install(FILES "${pkg_out}/copyright" "${pkg_out}/changelog.Debian.gz" DESTINATION "${doc_dir}")
+install(FILES "${pkg_out}/copyright" "${pkg_out}/changelog.gz" DESTINATION "${doc_dir}")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME "${TOLVANE_APP_NAME}")
@@ -67,7 +70,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLVANE_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+# "games" is for packages with games in /usr/games; this one fetches and updates one.
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "launcher and self-updater of ${TOLVANE_APP_TITLE}

@@ -65,7 +65,6 @@ TEST(DebPackage, HoldsExactlyTheProgramsTheEntryTheIconTheManualsAndTheDocs) {
   const std::string icon = std::string("usr/share/icons/hicolor/") + TOLVANE_ICON_SIZE + "x" + TOLVANE_ICON_SIZE;
   const std::string exe = "-rwxr-xr-x", file = "-rw-r--r--", dir = "drwxr-xr-x";
   std::map<std::string, std::string> expected = {
-      {"./", dir},
       {"./usr/", dir},
       {"./usr/bin/", dir},
       {"./usr/bin/" + kName, exe},
@@ -76,7 +75,7 @@ TEST(DebPackage, HoldsExactlyTheProgramsTheEntryTheIconTheManualsAndTheDocs) {
       {"./usr/share/applications/" + kName + ".desktop", file},
       {"./usr/share/doc/", dir},
       {"./usr/share/doc/" + kName + "/", dir},
-      {"./usr/share/doc/" + kName + "/changelog.Debian.gz", file},
+      {"./usr/share/doc/" + kName + "/changelog.gz", file},
       {"./usr/share/doc/" + kName + "/copyright", file},
       {"./usr/share/icons/", dir},
       {"./usr/share/icons/hicolor/", dir},
@@ -106,7 +105,7 @@ TEST(DebPackage, DeclaresItsNameMaintainerAndTheOwnersOfEveryLibraryItNeeds) {
   EXPECT_EQ(Field("Package"), kName);
   EXPECT_EQ(Field("Version"), TOLVANE_VERSION);
   EXPECT_EQ(Field("Maintainer"), TOLVANE_MAINTAINER);
-  EXPECT_EQ(Field("Section"), "games");
+  EXPECT_EQ(Field("Section"), "net");
   EXPECT_EQ(Field("Priority"), "optional");
   EXPECT_NE(Field("Description").find('\n'), std::string::npos) << "a synopsis and a long description";
 
