@@ -71,6 +71,8 @@ ShellLink ReadShellLink(const std::string& bytes) {
     for (std::uint32_t i = 0; i < count; ++i)
       text += static_cast<char>(unicode ? u16(at + 2 + 2 * i) : static_cast<unsigned char>(bytes[at + 2 + i]));
     at += 2 + count * (unicode ? 2 : 1);
+    // Wine counts the terminating NUL too, where Windows does not.
+    if (!text.empty() && text.back() == '\0') text.pop_back();
     if (flag == 0x10) link.workingDir = text;
     if (flag == 0x20) link.arguments = text;
   }
@@ -115,7 +117,7 @@ TEST(Installer, SilentInstallShortcutsUpdateRoadAndSilentUninstall) {
   o.env["HOME"] = s.r.root / "unix-home";
   std::filesystem::create_directories(*o.env["HOME"]);
 
-  ProcessResult p = target.Run(setup, {"/S"}, o);
+  ProcessResult p = target.RunWithSwitches(setup, {"/S"}, o);
   ASSERT_EQ(p.status, 0) << p.out << p.err;
   std::vector<std::string> programs = {name + ".exe", name + ".ico", "tolvane-fetch.exe", "tolvane-unzip.exe"};
   if (std::getenv("TOLVANE_E2E_HAS_VERIFY")) programs.push_back("tolvane-verify.exe");
@@ -160,7 +162,7 @@ TEST(Installer, SilentInstallShortcutsUpdateRoadAndSilentUninstall) {
 
   // The uninstaller runs from a copy of itself that it starts and does not
   // wait for: its work shows a little later.
-  p = target.Run(uninstaller, {"/S"}, o);
+  p = target.RunWithSwitches(uninstaller, {"/S"}, o);
   EXPECT_EQ(p.status, 0) << p.out << p.err;
   EXPECT_TRUE(WaitFor([&] { return !Exists(installDir); }, std::chrono::seconds(30))) << "still there: " << installDir;
   for (const std::string& lnk : shortcuts) EXPECT_FALSE(Exists(lnk)) << lnk;
