@@ -16,38 +16,6 @@ namespace {
 
 const std::string kKeys = TOLVANE_TEST_KEYS;
 
-std::string Sha256Sum(const std::string& file) {
-  const ProcessResult p = RunProcess({"sha256sum", file});
-  EXPECT_EQ(p.status, 0) << p.err;
-  return p.out.substr(0, 64);
-}
-
-std::string FileSize(const std::string& file) { return std::to_string(std::filesystem::file_size(file)); }
-
-// The manifest of an update whose packages are these files; hashes and
-// sizes unless told otherwise, then the extra lines.
-std::string SignedManifest(const std::string& updateZip, const std::string& gameZip, const std::string& extra = "",
-                           bool hashes = true) {
-  std::string m = Manifest("versionNum=2");
-  if (hashes) {
-    m += "GameSha256=" + Sha256Sum(gameZip) + "\nGameSize=" + FileSize(gameZip) + "\nupdateSha256=" +
-         Sha256Sum(updateZip) + "\nupdateSize=" + FileSize(updateZip) + "\n";
-  }
-  return m + extra;
-}
-
-// The signature that minisign writes for text with the secret key.
-std::string Sign(const std::string& dir, const std::string& text, const std::string& secretKey,
-                 const std::vector<std::string>& extra = {}) {
-  const std::string file = dir + "/signing/update.ini";
-  WriteFile(file, text);
-  std::vector<std::string> argv = {"minisign", "-S", "-s", secretKey, "-m", file};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  const ProcessResult p = RunProcess(argv);
-  EXPECT_EQ(p.status, 0) << p.err;
-  return ReadFile(file + ".minisig");
-}
-
 // A key pair that the launcher does not trust.
 std::string StrangerKey(const std::string& dir) {
   const std::string secret = dir + "/stranger.key";

@@ -56,10 +56,22 @@ std::vector<std::string> Target::Command(const std::string& exe, const std::vect
 
 testing_support::ProcessResult Target::Run(const std::string& exe, const std::vector<std::string>& args,
                                            const testing_support::ProcessOptions& options) const {
-  if (!wine()) return testing_support::RunProcess(Command(exe, args), options);
+  return RunCommand(Command(exe, args), options);
+}
+
+testing_support::ProcessResult Target::RunWithSwitches(const std::string& exe, const std::vector<std::string>& switches,
+                                                       const testing_support::ProcessOptions& options) const {
+  std::vector<std::string> argv = Command(exe);
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  return RunCommand(argv, options);
+}
+
+testing_support::ProcessResult Target::RunCommand(const std::vector<std::string>& argv,
+                                                  const testing_support::ProcessOptions& options) const {
+  if (!wine()) return testing_support::RunProcess(argv, options);
   testing_support::ProcessOptions o = options;
   o.env.emplace("LC_ALL", "C.UTF-8");
-  testing_support::ProcessResult r = testing_support::RunProcess(Command(exe, args), o);
+  testing_support::ProcessResult r = testing_support::RunProcess(argv, o);
   r.out = LinuxLineEnds(r.out);
   r.err = LinuxLineEnds(r.err);
   return r;

@@ -38,6 +38,9 @@ class Target {
   // is a character of its own, most of them printable.
   testing_support::ProcessResult Run(const std::string& exe, const std::vector<std::string>& args = {},
                                      const testing_support::ProcessOptions& options = {}) const;
+  // The same with Windows switches ("/S"), which pass as they are, not as paths.
+  testing_support::ProcessResult RunWithSwitches(const std::string& exe, const std::vector<std::string>& switches,
+                                                 const testing_support::ProcessOptions& options = {}) const;
 
   // A path of this machine as the program writes it: under Wine an
   // absolute one is on drive Z: ("/tmp/a" is "Z:\tmp\a"), and every '/'
@@ -60,6 +63,8 @@ class Target {
   Target();
   Target(const Target&) = delete;
   Target& operator=(const Target&) = delete;
+  testing_support::ProcessResult RunCommand(const std::vector<std::string>& argv,
+                                            const testing_support::ProcessOptions& options) const;
 
   std::string m_strWine;
   std::string m_strPrefix;

@@ -67,6 +67,38 @@ inline std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
+inline std::string Sha256Sum(const std::string& file) {
+  const ProcessResult p = RunProcess({"sha256sum", file});
+  EXPECT_EQ(p.status, 0) << p.err;
+  return p.out.substr(0, 64);
+}
+
+inline std::string FileSize(const std::string& file) { return std::to_string(std::filesystem::file_size(file)); }
+
+// The manifest of an update whose packages are these files; hashes and
+// sizes unless told otherwise, then the extra lines.
+inline std::string SignedManifest(const std::string& updateZip, const std::string& gameZip,
+                                  const std::string& extra = "", bool hashes = true) {
+  std::string m = Manifest("versionNum=2");
+  if (hashes) {
+    m += "GameSha256=" + Sha256Sum(gameZip) + "\nGameSize=" + FileSize(gameZip) + "\nupdateSha256=" +
+         Sha256Sum(updateZip) + "\nupdateSize=" + FileSize(updateZip) + "\n";
+  }
+  return m + extra;
+}
+
+// The signature that minisign writes for text with the secret key.
+inline std::string Sign(const std::string& dir, const std::string& text, const std::string& secretKey,
+                        const std::vector<std::string>& extra = {}) {
+  const std::string file = dir + "/signing/update.ini";
+  WriteFile(file, text);
+  std::vector<std::string> argv = {"minisign", "-S", "-s", secretKey, "-m", file};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  const ProcessResult p = RunProcess(argv);
+  EXPECT_EQ(p.status, 0) << p.err;
+  return ReadFile(file + ".minisig");
+}
+
 struct Service {
   std::optional<std::string> manifest = Manifest("versionNum=2");  // nullopt: 404
   std::optional<std::string> updateZip;                             // a file; nullopt: 404
@@ -82,10 +114,19 @@ struct Service {
 constexpr bool kUnverified = true;
 constexpr bool kVerifying = false;
 
-// One player's launcher, Launcher.exe, and the service it talks to.
+// One player's launcher and the service it talks to: by default a copy of
+// the built one (with the built-in keys, or unverified: the one built
+// without) named Launcher.exe; or the one at launcherExe (installed, say),
+// which names itself launcherName.
 class Scenario {
  public:
-  explicit Scenario(bool unverified) : m_bVerifying(!unverified), exe(r.Install("Launcher.exe", unverified)) {}
+  explicit Scenario(bool unverified, std::string launcherName = "Launcher",
+                    std::optional<std::string> launcherExe = std::nullopt)
+      : m_bVerifying(!unverified),
+        name(std::move(launcherName)),
+        exe(launcherExe ? *launcherExe : r.Install(name + ".exe", unverified)) {}
+  Scenario(const Scenario&) = delete;
+  Scenario& operator=(const Scenario&) = delete;
 
  private:
   const bool m_bVerifying;
@@ -93,9 +134,10 @@ class Scenario {
  public:
   LauncherRun r;
   const Target& target = r.target;
-  const std::string dataDir = r.dataHome + "/Launcher/";
+  const std::string name;
+  const std::string dataDir = r.dataHome + "/" + name + "/";
   const std::string updaterLog = r.root / "updater.log";
-  const std::string exe;
+  std::string exe;  // a test may point it elsewhere before it runs
 
   // A package made by zip from the files.
   std::string Zip(const std::string& name, const Package& files) {
@@ -142,6 +184,10 @@ class Scenario {
                       HostsPort());
   }
 
+  // The path of its executable that the launcher finds: a path that is
+  // already the program's own (C:\\...) stays as it is.
+  std::string ModulePath() const { return exe[0] == '/' ? target.ModulePath(exe) : exe; }
+
   ProcessResult Run() {
     ProcessOptions o = r.Options();
     o.env["TOLVANE_TEST_UPDATER_LOG"] = target.Path(updaterLog);
@@ -184,8 +230,7 @@ class Scenario {
   // The updater got the parameter string, and nothing else happened.
   void ExpectHandOff(const std::string& what) {
     ASSERT_TRUE(WaitFor([&] { return Exists(updaterLog); }, 10s)) << what << ": the updater did not run";
-    const std::string expected =
-        target.ModulePath(exe) + "*" + r.DataDirSeen("Launcher") + "Game" + target.separator() + "*Launcher";
+    const std::string expected = ModulePath() + "*" + r.DataDirSeen(name) + "Game" + target.separator() + "*" + name;
     std::string record = "1\n" + expected + "\n" + target.Path(r.root.path()) + "\n";
     // A Windows program also sees the command line after its own name as
     // it came: the parameter string exactly, not quoted.
