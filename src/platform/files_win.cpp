@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/files_win.h"
+#include "platform/text.h"
 
 namespace platform {
 
