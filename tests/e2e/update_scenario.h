@@ -140,14 +140,14 @@ class Scenario {
   std::string exe;  // a test may point it elsewhere before it runs
 
   // A package made by zip from the files.
-  std::string Zip(const std::string& name, const Package& files) {
-    const std::string stage = r.root / ("packages/" + name);
+  std::string Zip(const std::string& package, const Package& files) {
+    const std::string stage = r.root / ("packages/" + package);
     std::filesystem::create_directories(stage);
     for (const PackageFile& f : files) {
       if (f.path.back() == '/') std::filesystem::create_directories(stage + "/" + f.path);
       else WriteFile(stage + "/" + f.path, f.data, f.mode);
     }
-    const std::string zip = r.root / ("packages/" + name + ".zip");
+    const std::string zip = r.root / ("packages/" + package + ".zip");
     ProcessOptions o;
     o.cwd = stage;
     ProcessResult p = RunProcess({"zip", "-q", "-r", zip, "."}, o);
@@ -170,8 +170,8 @@ class Scenario {
     if (s.signature) update += ", \"/update.ini.minisig\": {\"body\": " + JsonString(*s.signature) + "}";
     std::string updateBase = Base();
     if (s.authority != nullptr) {
-      const std::string name = s.authority->Issue("update-server", "IP:127.0.0.1");
-      m_updateService.emplace("{" + update.substr(1) + "}", s.authority->Certificate(name), s.authority->Key(name),
+      const std::string server = s.authority->Issue("update-server", "IP:127.0.0.1");
+      m_updateService.emplace("{" + update.substr(1) + "}", s.authority->Certificate(server), s.authority->Key(server),
                               s.tlsPort);
       updateBase = m_updateService->Url("");
       m_trusted = s.authority->ca();
