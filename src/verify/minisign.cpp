@@ -75,7 +75,9 @@ bool Prefixed(std::string_view line, std::string_view prefix, std::string_view& 
 std::string KeyIdText(const KeyId& id) {
   std::string out;
   for (std::size_t i = id.size(); i-- > 0;) out += platform::Format("%02X", id[i]);
-  return out;
+  // minisign writes the id as a number, without leading zeros.
+  const std::size_t first = out.find_first_not_of('0');
+  return first == std::string::npos ? "0" : out.substr(first);
 }
 
 bool ParseKeyLine(std::string_view line, PublicKey& key, std::string& why) {

@@ -219,7 +219,7 @@ TEST(TolvaneVerify, TellsEachStep) {
   ASSERT_EQ(v.status, 0) << v.out << v.err;
   std::smatch id;
   const std::string pub = ReadFile(kKeys + "/release.pub");
-  ASSERT_TRUE(std::regex_search(pub, id, std::regex("public key ([0-9A-F]{16})")));
+  ASSERT_TRUE(std::regex_search(pub, id, std::regex("public key ([0-9A-F]{1,16})\n")));
   const std::string expected = "manifest: " + Base() + "/update.ini\n" +
                                "signature: " + Base() + "/update.ini.minisig\n" +
                                "  key id " + id[1].str() + " (trusted key 1 of 2): good signature\n" +
