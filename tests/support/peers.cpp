@@ -397,7 +397,14 @@ void Openssl(const std::vector<std::string>& args, const std::string& cwd) {
 TestAuthority::TestAuthority() {
   const std::string d = m_dir.path();
   WriteFile(m_dir / "index.txt", "");
-  WriteFile(m_dir / "serial", "1000\n");
+  // A name and serial numbers of its own: a TLS stack that has met another
+  // authority of the same name (an earlier test's) must not take one for
+  // the other.
+  std::random_device random;
+  const std::string unique = std::to_string(random()) + std::to_string(random());
+  char serial[32];
+  std::snprintf(serial, sizeof serial, "%08X%08X\n", random(), random() | 1u);
+  WriteFile(m_dir / "serial", serial);
   fs::create_directories(m_dir / "issued");
   WriteFile(m_dir / "ca.cnf",
             "[ca]\ndefault_ca = test\n"
@@ -406,7 +413,7 @@ TestAuthority::TestAuthority() {
             "default_md = sha256\npolicy = any\nunique_subject = no\ncopy_extensions = none\n"
             "[any]\ncommonName = supplied\n");
   Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", "ca.key",
-           "-out", "ca.pem", "-days", "3650", "-subj", "/CN=Tolvane Test Authority", "-addext",
+           "-out", "ca.pem", "-days", "3650", "-subj", "/CN=Tolvane Test Authority " + unique, "-addext",
            "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
           d);
 }
