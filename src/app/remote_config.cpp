@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "app/globals.h"
+#include "app/run_log.h"
+#include "platform/text.h"
 #include "platform/url_opener.h"
 
 namespace {
@@ -58,8 +60,13 @@ std::string DefaultOfficialUrl() { return TOLVANE_OFFICIAL_URL; }
 std::string DefaultReportUrl() { return DefaultOfficialUrl() + kReportPath; }
 std::string DefaultConfigUrl() { return TOLVANE_CONFIG_URL; }
 
-bool FetchUrlText(const std::string& url, std::string& text) {
-  return platform::OpenUrlText(url, g_strAppName, text);
+bool FetchUrlText(const std::string& url, std::string& text, long* pStatus) {
+  return platform::OpenUrlText(url, g_strAppName, text, {}, pStatus);
+}
+
+std::string OpenedText(bool opened, long status, std::size_t bytes) {
+  if (!opened) return status > 0 ? platform::Format("HTTP %ld, broken off", status) : "could not be opened";
+  return platform::Format("HTTP %ld, %zu bytes", status, bytes);
 }
 
 std::string UrlDecode(const std::string& value) {
@@ -88,7 +95,14 @@ void LoadRemoteConfig(const std::string& strConfigUrl) {
   g_strReportUrl = DefaultReportUrl();
 
   std::string text;
-  if (FetchUrlText(strConfigUrl, text)) ApplyRemoteConfig(text);
+  long status = 0;
+  const bool opened = FetchUrlText(strConfigUrl, text, &status);
+  RunLog& log = TheRunLog();
+  log.Add("configuration: " + LoggedAddress(strConfigUrl) + ": " + OpenedText(opened, status, text.size()));
+  if (opened) ApplyRemoteConfig(text);
+  log.Add("  site: " + LoggedAddress(g_strOfficialUrl));
+  log.Add("  update address: " + LoggedAddress(g_strUpdateUrl));
+  log.Add("  report address: " + LoggedAddressWithoutQuery(g_strReportUrl));
 }
 
 void ApplyRemoteConfig(const std::string& text) {

@@ -4,8 +4,12 @@
 #include <string>
 
 // Appends the body at url, without its carriage returns and line feeds, to
-// text. True when the URL could be opened, whatever its HTTP status.
-bool FetchUrlText(const std::string& url, std::string& text);
+// text. True when the URL could be opened, whatever its HTTP status, which
+// *pStatus receives when given (0 when no answer came).
+bool FetchUrlText(const std::string& url, std::string& text, long* pStatus = nullptr);
+
+// What a log says of a text fetched so: its status and length, or why not.
+std::string OpenedText(bool opened, long status, std::size_t bytes);
 
 // Percent-decoding with '+' for a space. A '%' without two hexadecimal
 // digits after it stays a literal '%'. The result may hold zero bytes.

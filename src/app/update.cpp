@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "app/globals.h"
+#include "app/run_log.h"
 #include "app/update_fetch.h"
 #include "archive/zip_extract.h"
 #include "download/download.h"
@@ -63,15 +64,30 @@ bool RunUpdateCheck() {
   session.m_strMutexPrefix = UpdateMutexPrefix(g_strDataDir);
 
   const std::string strManifestUrl = platform::Format("%s%d", g_strUpdateUrl.c_str(), CurrentTime32());
-  // Any refusal is no update; nobody is there to read the reason.
+  RunLog& log = TheRunLog();
   std::string why;
-  if (FetchUpdate(session, strManifestUrl, g_strDataDir, verify::BuiltInKeys(), why) != UF_READY) return false;
+  switch (FetchUpdate(session, strManifestUrl, g_strDataDir, verify::BuiltInKeys(), why,
+                      [&log](const std::string& line) { log.Add(line); })) {
+    case UF_READY:
+      break;
+    case UF_NO_UPDATE:
+      log.Add("update: none due");
+      return false;
+    case UF_REFUSED:
+      log.Add("update: refused: " + why);
+      return false;
+    default:
+      log.Add("update: failed: " + why);
+      return false;
+  }
   const UpdateFiles files(g_strDataDir);
 
   const std::string strGameDir = g_strDataDir + platform::NativePath("Game/");
   const std::string strUpdateDir = g_strDataDir + platform::NativePath("Update/");
   const BOOL bGame = ExtractZipToDirectory(files.strGameZip, strGameDir);
   const BOOL bUpdate = ExtractZipToDirectory(files.strUpdateZip, strUpdateDir);
+  if (!bGame) log.Add("update: failed: the game package could not be unpacked");
+  if (!bUpdate) log.Add("update: failed: the update package could not be unpacked");
   if (!bGame || !bUpdate) return false;
 
   const std::string strUpdater = strUpdateDir + "update.exe";
@@ -81,10 +97,18 @@ bool RunUpdateCheck() {
   const BOOL bUpdater = IsExistingFile(strUpdater.c_str());
   const BOOL bFound = IsExistingFile(strFound.c_str());
   // When the package already holds the target name, it stays as it came.
-  if (!strFoundName.empty()) platform::RenameNoReplace(strFound, strTarget);
+  if (!strFoundName.empty() && platform::RenameNoReplace(strFound, strTarget))
+    log.Add("update: Game/" + strFoundName + " renamed to Game/" + g_strAppName + ".exe");
+  if (!bUpdater) log.Add("update: failed: the update package holds no update.exe");
+  if (!bFound) log.Add("update: failed: the game package holds no .exe");
   if (!bUpdater || !bFound) return false;
   // An updater that cannot be started leaves the player the site at least.
-  return LaunchUpdater();
+  if (LaunchUpdater()) {
+    log.Add("update: the updater is started: " + strUpdater);
+    return true;
+  }
+  log.Add("update: failed: the updater could not be started: " + strUpdater);
+  return false;
 }
 
 }  // namespace
@@ -115,7 +139,10 @@ void UpdateThreadProc(void* /*arg*/) {
   if (g_strDataDir.empty()) return;
   // Without a mutex the check still runs.
   UpdateMutex mutex;
-  if (mutex.IsTaken()) return;
+  if (mutex.IsTaken()) {
+    TheRunLog().Add("update: skipped: another " + g_strAppName + " is checking now");
+    return;
+  }
   if (!RunUpdateCheck()) return;
   if (auto* pApp = dynamic_cast<CTolvaneApp*>(CApp::Current())) pApp->m_bExitAfterUpdate = TRUE;
 }

@@ -1,5 +1,8 @@
 #include "app/update_fetch.h"
 
+#include <chrono>
+
+#include "app/run_log.h"
 #include "fs/paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -14,15 +17,43 @@ void Step(const std::function<void(const std::string&)>& step, const std::string
   if (step) step(line);
 }
 
-// "what: url" as it can be printed.
-std::string Shown(const char* what, const std::string& url) { return std::string(what) + ": " + platform::EscapeControls(url); }
+// "what: url" as it can be printed, and logged.
+std::string Shown(const char* what, const std::string& url) {
+  return std::string(what) + ": " + platform::EscapeControls(LoggedAddress(url));
+}
+
+const char* ResultText(std::int32_t result) {
+  switch (result) {
+    case HD_OK: return "done";
+    case HD_NOTFOUND: return "not found";
+    case HD_TOOLARGE: return "too large";
+    case HD_STOPPED: return "stopped";
+    default: return "failed";
+  }
+}
+
+// The status of the last answer the session read, 0 when none came.
+std::int32_t LastStatus(const CHttpDownload& session) {
+  const std::size_t code = session.m_strResponseHeader.find(' ');
+  return code == std::string::npos ? 0 : platform::AtoI(std::string_view(session.m_strResponseHeader).substr(code + 1));
+}
 
 // The download's HD_* result; why tells what went wrong unless HD_OK.
 std::int32_t Download(CHttpDownload& session, const char* what, const std::string& url, const std::string& path,
-                      std::uint64_t limit, std::string& why) {
+                      std::uint64_t limit, std::string& why, const std::function<void(const std::string&)>& step) {
+  using Clock = std::chrono::steady_clock;
   session.m_nMaxSize = limit;
+  session.m_strResponseHeader.clear();  // a failed connection leaves the last download's
+  const std::int32_t brokenBefore = session.m_nBrokenCount;
+  const Clock::time_point start = Clock::now();
   const std::int32_t result = session.DownloadFile(url.c_str(), path.c_str());
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   session.m_nMaxSize = UINT64_MAX;
+  const std::int32_t status = LastStatus(session);
+  Step(step, platform::Format("  %s: %s, %u bytes in %.3f s, %u retries, %d broken transfers", ResultText(result),
+                              status > 0 ? platform::Format("HTTP %d", status).c_str() : "no answer",
+                              session.m_nDownloaded, seconds, session.m_nRetryCount,
+                              session.m_nBrokenCount - brokenBefore));
   if (result == HD_TOOLARGE) {
     why = platform::Format("%s: the server announces %u bytes, more than the %llu allowed", Shown(what, url).c_str(),
                            session.m_nContentLength, static_cast<unsigned long long>(limit));
@@ -44,7 +75,7 @@ int FetchPackage(CHttpDownload& session, const char* what, const std::string& ur
                  const verify::SignedPackage* expected, std::string& why,
                  const std::function<void(const std::string&)>& step) {
   Step(step, Shown(what, url));
-  const int got = Fetched(Download(session, what, url, path, expected ? expected->nSize : UINT64_MAX, why));
+  const int got = Fetched(Download(session, what, url, path, expected ? expected->nSize : UINT64_MAX, why, step));
   if (got != UF_READY || expected == nullptr) return got;
   std::uint64_t size = 0;
   verify::Sha256 digest{};
@@ -63,7 +94,7 @@ int VerifyManifest(CHttpDownload& session, const std::string& manifestUrl, const
                    const std::function<void(const std::string&)>& step) {
   const std::string url = SignatureUrl(manifestUrl);
   Step(step, Shown("signature", url));
-  const std::int32_t result = Download(session, "signature", url, files.strSignature, verify::kMaxSignatureFile, why);
+  const std::int32_t result = Download(session, "signature", url, files.strSignature, verify::kMaxSignatureFile, why, step);
   // A manifest without a signature is no signed manifest.
   if (result == HD_NOTFOUND) return UF_REFUSED;
   if (result != HD_OK) return Fetched(result);
@@ -117,7 +148,7 @@ int FetchUpdate(CHttpDownload& session, const std::string& strManifestUrl, const
                 const std::function<void(const std::string&)>& step) {
   const UpdateFiles files(dir);
   Step(step, Shown("manifest", strManifestUrl));
-  if (Download(session, "manifest", strManifestUrl, files.strManifest, UINT64_MAX, why) != HD_OK) return UF_FAILED;
+  if (Download(session, "manifest", strManifestUrl, files.strManifest, UINT64_MAX, why, step) != HD_OK) return UF_FAILED;
   if (keys) {
     const int verdict = VerifyManifest(session, strManifestUrl, files, *keys, why, step);
     if (verdict != UF_READY) return verdict;

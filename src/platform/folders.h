@@ -18,4 +18,11 @@ std::string GetModuleFileName();
 // root.
 std::string GetLocalAppDataFolder();
 
+// Where the launcher named appName keeps the log of its last run:
+// $XDG_STATE_HOME/appName/last-run.log (its fallbacks as for the data
+// folder, with .local/state); on Windows LOCALAPPDATA\appName-last-run.log,
+// beside the data directory, which every update check empties. Empty when
+// there is no usable folder.
+std::string GetLastRunLogPath(const std::string& appName);
+
 }  // namespace platform

@@ -33,10 +33,10 @@ std::string WithoutTrailingSlashes(std::string path) {
   return path;
 }
 
-}  // namespace
-
-std::string GetLocalAppDataFolder() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
+// $variable when set and absolute, else the home's fallback: the XDG base
+// directory rule.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  const char* xdg = std::getenv(variable);
   if (IsUsableHome(xdg)) return WithoutTrailingSlashes(xdg);
 
   std::string home;
@@ -53,7 +53,16 @@ std::string GetLocalAppDataFolder() {
     }
   }
   if (home.empty()) return std::string();
-  return WithoutTrailingSlashes(home) + "/.local/share";
+  return WithoutTrailingSlashes(home) + fallback;
+}
+
+}  // namespace
+
+std::string GetLocalAppDataFolder() { return XdgFolder("XDG_DATA_HOME", "/.local/share"); }
+
+std::string GetLastRunLogPath(const std::string& appName) {
+  const std::string state = XdgFolder("XDG_STATE_HOME", "/.local/state");
+  return state.empty() ? state : state + "/" + appName + "/last-run.log";
 }
 
 }  // namespace platform

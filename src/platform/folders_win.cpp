@@ -41,4 +41,9 @@ std::string GetLocalAppDataFolder() {
   return IsAbsolutePath(folder) ? folder : std::string();
 }
 
+std::string GetLastRunLogPath(const std::string& appName) {
+  const std::string local = GetLocalAppDataFolder();
+  return local.empty() ? local : local + "\\" + appName + "-last-run.log";
+}
+
 }  // namespace platform

@@ -25,9 +25,10 @@ std::string UrlForOpener(const std::string& url);
 // and appends the body to text with every carriage return and line feed
 // dropped. Any HTTP status counts as opened. False, and text untouched,
 // when the URL cannot be opened or the transfer breaks off or exceeds a
-// limit.
+// limit. *pStatus, when given, receives the last answer's HTTP status, 0
+// when none came.
 bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
-                 const UrlOpenerLimits& limits = {});
+                 const UrlOpenerLimits& limits = {}, long* pStatus = nullptr);
 
 // Body bytes as the openers keep them: without carriage returns and line feeds.
 void AppendWithoutLineBreaks(std::string& text, const char* pData, std::size_t nLength);

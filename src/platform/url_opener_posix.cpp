@@ -26,7 +26,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 }  // namespace
 
 bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
-                 const UrlOpenerLimits& limits) {
+                 const UrlOpenerLimits& limits, long* pStatus) {
+  if (pStatus != nullptr) *pStatus = 0;
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
@@ -47,6 +48,7 @@ bool OpenUrlText(const std::string& url, const std::string& userAgent, std::stri
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   CURLcode rc = curl_easy_perform(curl);
+  if (pStatus != nullptr) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, pStatus);
   curl_easy_cleanup(curl);
   if (rc != CURLE_OK) return false;
   text += sink.body;

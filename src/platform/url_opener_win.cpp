@@ -148,6 +148,7 @@ struct Transfer {
   std::optional<Clock::time_point> connectingSince;  // while a name or a connection is awaited
   bool bDone = false;
   bool bOpened = false;
+  long nStatus = 0;
   std::string strBody;
 };
 
@@ -194,7 +195,7 @@ bool ReadBody(HINTERNET request, Clock::time_point deadline, std::size_t nMaxByt
 
 // The transfer itself, on the worker thread: the body, or false.
 bool Fetch(const std::string& url, const std::string& userAgent, const UrlOpenerLimits& limits,
-           Clock::time_point deadline, Transfer* transfer, std::string& body) {
+           Clock::time_point deadline, Transfer* transfer, std::string& body, long& nStatus) {
   const DWORD connectMs = static_cast<DWORD>(std::clamp(limits.nConnectTimeoutMs, 1L, 0x7FFFFFFFL));
   const auto context = reinterpret_cast<DWORD_PTR>(transfer);
   InternetHandle session(InternetOpenA(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -223,6 +224,7 @@ bool Fetch(const std::string& url, const std::string& userAgent, const UrlOpener
     if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return false;
     DWORD status = 0;
     if (!QueryStatus(request.get(), status)) return false;
+    nStatus = static_cast<long>(status);
     std::string location;
     if (status >= 300 && status < 400 && QueryHeader(request.get(), HTTP_QUERY_LOCATION, location)) {
       // A negative limit follows any number, as libcurl's does.
@@ -239,7 +241,8 @@ bool Fetch(const std::string& url, const std::string& userAgent, const UrlOpener
 }  // namespace
 
 bool OpenUrlText(const std::string& url, const std::string& userAgent, std::string& text,
-                 const UrlOpenerLimits& limits) {
+                 const UrlOpenerLimits& limits, long* pStatus) {
+  if (pStatus != nullptr) *pStatus = 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(limits.nTotalTimeoutMs, 0L));
   const auto connectLimit = std::chrono::milliseconds(std::max(limits.nConnectTimeoutMs, 0L));
   std::shared_ptr<Transfer> transfer;
@@ -247,9 +250,11 @@ bool OpenUrlText(const std::string& url, const std::string& userAgent, std::stri
     transfer = std::make_shared<Transfer>();
     std::thread([transfer, url, userAgent, limits, deadline] {
       std::string body;
-      const bool opened = Fetch(url, userAgent, limits, deadline, transfer.get(), body);
+      long status = 0;
+      const bool opened = Fetch(url, userAgent, limits, deadline, transfer.get(), body, status);
       std::lock_guard<std::mutex> g(transfer->lock);
       transfer->bDone = true;
+      transfer->nStatus = status;
       transfer->bOpened = opened;
       transfer->strBody = std::move(body);
       transfer->changed.notify_all();
@@ -264,6 +269,7 @@ bool OpenUrlText(const std::string& url, const std::string& userAgent, std::stri
     if (Clock::now() >= limit) return false;
     transfer->changed.wait_until(lock, limit);
   }
+  if (pStatus != nullptr) *pStatus = transfer->nStatus;
   if (!transfer->bOpened) return false;
   text += transfer->strBody;
   return true;

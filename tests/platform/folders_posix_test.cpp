@@ -42,6 +42,27 @@ TEST(Folders, LocalAppDataFolder) {
   }
 }
 
+TEST(Folders, LastRunLogPathIsUnderTheStateFolder) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> state, data, home;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"state set", "/x/state", "/x/data", "/h", "/x/state/Game/last-run.log"},
+      {"state with trailing slashes", "/x/state//", std::nullopt, "/h", "/x/state/Game/last-run.log"},
+      {"state relative is ignored", "rel", std::nullopt, "/h", "/h/.local/state/Game/last-run.log"},
+      {"the data folder does not move it", std::nullopt, "/x/data", "/h", "/h/.local/state/Game/last-run.log"},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv env;
+    if (c.state) env.Set("XDG_STATE_HOME", *c.state); else env.Unset("XDG_STATE_HOME");
+    if (c.data) env.Set("XDG_DATA_HOME", *c.data); else env.Unset("XDG_DATA_HOME");
+    if (c.home) env.Set("HOME", *c.home); else env.Unset("HOME");
+    EXPECT_EQ(GetLastRunLogPath("Game"), c.expected) << c.name;
+  }
+}
+
 TEST(Folders, WithoutHomeTheRootIsNeverUsed) {
   // With no usable variable the password database decides; whatever it
   // says, the answer is empty or a real home, never /.local/share.

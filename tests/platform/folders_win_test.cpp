@@ -33,3 +33,7 @@ TEST(FoldersWindows, LocalAppDataIsTheUsersLocalFolder) {
     EXPECT_EQ(ToLower(folder), ToLower(expected));
   }
 }
+
+TEST(FoldersWindows, LastRunLogIsBesideTheDataDirectory) {
+  EXPECT_EQ(GetLastRunLogPath("Game"), GetLocalAppDataFolder() + "\\Game-last-run.log");
+}

@@ -83,15 +83,18 @@ TEST_F(UrlOpener, AppendsTheBodyWithoutLineBreaksWhateverTheStatus) {
   const struct {
     const char* path;
     std::string expected;
+    long status;
   } cases[] = {
-      {"/ok", "x:line oneline twoend"},
-      {"/missing", "x:<h1>NotFound</h1>"},
-      {"/broken", "x:"},
+      {"/ok", "x:line oneline twoend", 200},
+      {"/missing", "x:<h1>NotFound</h1>", 404},
+      {"/broken", "x:", 500},
   };
   for (const auto& c : cases) {
     std::string text = "x:";
-    EXPECT_TRUE(OpenUrlText(site.Url(c.path), "TestLauncher", text)) << c.path;
+    long status = -1;
+    EXPECT_TRUE(OpenUrlText(site.Url(c.path), "TestLauncher", text, {}, &status)) << c.path;
     EXPECT_EQ(text, c.expected) << c.path;
+    EXPECT_EQ(status, c.status) << c.path;
   }
   const std::vector<std::string> requests = site.Requests();
   ASSERT_EQ(requests.size(), std::size(cases));
@@ -121,8 +124,10 @@ TEST_F(UrlOpener, FollowsRedirectsUpToTheLimit) {
   };
   for (const Case& c : {Case{0, true}, Case{1, true}, Case{3, true}, Case{4, false}, Case{9, false}}) {
     std::string text = "kept";
-    EXPECT_EQ(OpenUrlText(site.Url("/hop/" + std::to_string(c.hops)), "t", text, limits), c.opened) << c.hops;
+    long status = -1;
+    EXPECT_EQ(OpenUrlText(site.Url("/hop/" + std::to_string(c.hops)), "t", text, limits, &status), c.opened) << c.hops;
     EXPECT_EQ(text, c.opened ? "keptarrived" : "kept") << c.hops;
+    EXPECT_EQ(status, c.opened ? 200 : 302) << "the last answer's: " << c.hops;
   }
   // The chain stops where the limit says: 4 hops ask for 4 addresses, and
   // the last answer is not followed.
@@ -226,10 +231,12 @@ TEST_F(UrlOpener, RefusedConnectionFailsAtOnce) {
     url = "http://127.0.0.1:" + std::to_string(closed.port()) + "/";
   }
   std::string text = "kept";
+  long status = -1;
   const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(OpenUrlText(url, "t", text));
+  EXPECT_FALSE(OpenUrlText(url, "t", text, {}, &status));
   EXPECT_LT(MillisecondsSince(start), 3000);
   EXPECT_EQ(text, "kept");
+  EXPECT_EQ(status, 0) << "no answer came";
 }
 
 TEST_F(UrlOpener, SpacesAndControlBytesGoOutEncodedTheRestAsItIs) {
