@@ -42,6 +42,9 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian.in "${pkg_out}/c
 set(tolvane_gzipped "")
 set(man_pages "${pkg_out}/${TOLVANE_APP_NAME}.1" ${PROJECT_SOURCE_DIR}/packaging/tolvane-fetch.1
               ${PROJECT_SOURCE_DIR}/packaging/tolvane-unzip.1)
+if(TARGET tolvane-verify)
+  list(APPEND man_pages ${PROJECT_SOURCE_DIR}/packaging/tolvane-verify.1)
+endif()
 foreach(page IN LISTS man_pages)
   get_filename_component(page_name "${page}" NAME)
   tolvane_gzip("${page}" "${pkg_out}/${page_name}.gz")

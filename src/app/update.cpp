@@ -98,7 +98,7 @@ bool RunUpdateCheck() {
   const BOOL bFound = IsExistingFile(strFound.c_str());
   // When the package already holds the target name, it stays as it came.
   if (!strFoundName.empty() && platform::RenameNoReplace(strFound, strTarget))
-    log.Add("update: Game/" + strFoundName + " renamed to Game/" + g_strAppName + ".exe");
+    log.Add("update: " + strFound + " renamed to " + strTarget);
   if (!bUpdater) log.Add("update: failed: the update package holds no update.exe");
   if (!bFound) log.Add("update: failed: the game package holds no .exe");
   if (!bUpdater || !bFound) return false;

@@ -56,6 +56,11 @@ struct LauncherRun {
     return dataHomeSeen + target.separator() + name + target.separator();
   }
 
+  // The log of the last run of the launcher named name.
+  std::string LastRunLog(const std::string& name) const {
+    return target.wine() ? dataHome + "/" + name + "-last-run.log" : home + "/.local/state/" + name + "/last-run.log";
+  }
+
   ProcessOptions Options() const {
     ProcessOptions o;
     o.cwd = root.path();

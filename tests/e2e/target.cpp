@@ -106,6 +106,7 @@ UserProfile::UserProfile(const std::string& root) {
     std::filesystem::create_directories(m_strLocal);
     m_env["HOME"] = m_strHome;
     m_env["XDG_DATA_HOME"] = m_strLocal;
+    m_env["XDG_STATE_HOME"] = std::nullopt;  // the log of the last run under HOME
     return;
   }
   // A fresh name for every profile, lower case: Windows does not tell

@@ -109,6 +109,7 @@ struct Service {
   // certificate of this authority's, which the launcher trusts as its store.
   testing_support::TestAuthority* authority = nullptr;
   int tlsPort = 0;
+  std::string userInfo;  // "user:password@" in each of the configuration's addresses
 };
 
 constexpr bool kUnverified = true;
@@ -138,6 +139,7 @@ class Scenario {
   const std::string dataDir = r.dataHome + "/" + name + "/";
   const std::string updaterLog = r.root / "updater.log";
   std::string exe;  // a test may point it elsewhere before it runs
+  std::string configAnswer;  // the configuration service's answer, once served
 
   // A package made by zip from the files.
   std::string Zip(const std::string& package, const Package& files) {
@@ -177,10 +179,11 @@ class Scenario {
       m_trusted = s.authority->ca();
       update.clear();
     }
-    m_service.emplace("{\"/api/\": {\"body\": " +
-                          JsonString("<config><url officialUrl=\"" + Base() + "/play/\" updateUrl=\"" + updateBase +
-                                     "/update.ini?t=\" AdobeFlashUrl=\"" + Base() + "/dss/statvx/?k=1\"/></config>") +
-                          "}, \"/dss/statvx/\": {\"body\": \"ok\"}" + update + "}",
+    const auto withUser = [&s](std::string url) { return url.insert(url.find("://") + 3, s.userInfo); };
+    configAnswer = "<config><url officialUrl=\"" + withUser(Base()) + "/play/\" updateUrl=\"" + withUser(updateBase) +
+                   "/update.ini?t=\" AdobeFlashUrl=\"" + withUser(Base()) + "/dss/statvx/?k=1\"/></config>";
+    m_service.emplace("{\"/api/\": {\"body\": " + JsonString(configAnswer) + "}, \"/dss/statvx/\": {\"body\": \"ok\"}" +
+                          update + "}",
                       HostsPort());
   }
 

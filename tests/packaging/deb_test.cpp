@@ -88,7 +88,10 @@ TEST(DebPackage, HoldsExactlyTheProgramsTheEntryTheIconTheManualsAndTheDocs) {
       {"./usr/share/man/man1/tolvane-fetch.1.gz", file},
       {"./usr/share/man/man1/tolvane-unzip.1.gz", file},
   };
-  if (TOLVANE_HAS_VERIFY) expected["./usr/bin/tolvane-verify"] = exe;
+  if (TOLVANE_HAS_VERIFY) {
+    expected["./usr/bin/tolvane-verify"] = exe;
+    expected["./usr/share/man/man1/tolvane-verify.1.gz"] = file;
+  }
   // drwxr-xr-x root/root         0 2024-01-01 00:00 ./usr/
   const std::regex entry(R"(^(\S+) (\S+) +\d+ \S+ \S+ (.*)$)");
   std::map<std::string, std::string> listed;
