@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/remote_config.h"
+#include "app/run_log.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -25,6 +26,15 @@ const std::string kBefore = "unset";
 
 void CheckTaken(const std::string& value) {
   FUZZ_CHECK(value == kBefore || value.find('\0') == std::string::npos);
+  // As the log writes it: no user information left to strip, nothing
+  // added; one line, whatever the address holds.
+  const std::string shown = LoggedAddress(value);
+  FUZZ_CHECK(shown.size() <= value.size() && LoggedAddress(shown) == shown);
+  FUZZ_CHECK(shown.rfind(LoggedAddressWithoutQuery(value), 0) == 0);
+  RunLog log;
+  log.Add(shown);
+  const std::string text = log.Text();
+  FUZZ_CHECK(text.find('\n') == text.size() - 1 && text.find('\r') == std::string::npos);
 }
 
 const std::string kBehind =
