@@ -17,9 +17,29 @@ add_custom_command(OUTPUT "${ico}"
                    COMMAND "${TOLVANE_PYTHON3}" ${PROJECT_SOURCE_DIR}/packaging/png_to_ico.py "${TOLVANE_ICON}" "${ico}"
                    DEPENDS "${TOLVANE_ICON}" ${PROJECT_SOURCE_DIR}/packaging/png_to_ico.py VERBATIM)
 
+# The .exe files carry the libraries statically, so their terms go with
+# them: the package's copyright, then each library's as Debian states it.
+file(READ "${pkg_out}/copyright" copyright_text)
+string(APPEND copyright_text "\nThe programs are linked statically with the libraries below; their terms follow.\n")
+foreach(pair IN ITEMS "libsodium;libsodium-dev" "TinyXML;libtinyxml-dev" "zlib;libz-mingw-w64-dev"
+                      "the MinGW-w64 runtime and winpthreads;mingw-w64-x86-64-dev"
+                      "the GCC runtime (libgcc, libstdc++);gcc-mingw-w64-x86-64-posix-runtime")
+  list(GET pair 0 library)
+  list(GET pair 1 package)
+  set(terms_file "/usr/share/doc/${package}/copyright")
+  if(NOT EXISTS "${terms_file}")
+    message(FATAL_ERROR "${terms_file} is missing: the installer needs the terms of ${library} (install ${package})")
+  endif()
+  file(READ "${terms_file}" terms)
+  string(APPEND copyright_text "\n======== ${library} (Debian package ${package}) ========\n\n${terms}")
+endforeach()
+set(copyright_txt "${pkg_out}/copyright.txt")
+file(GENERATE OUTPUT "${copyright_txt}" CONTENT "${copyright_text}")
+
 set(defines "")
 foreach(pair IN ITEMS "APP_NAME;${TOLVANE_APP_NAME}" "APP_TITLE;${TOLVANE_APP_TITLE}" "VERSION;${TOLVANE_VERSION}"
-                      "PUBLISHER;${TOLVANE_PUBLISHER}" "OUT_FILE;${TOLVANE_SETUP_EXE}" "APP_ICO;${ico}")
+                      "PUBLISHER;${TOLVANE_PUBLISHER}" "OUT_FILE;${TOLVANE_SETUP_EXE}" "APP_ICO;${ico}"
+                      "COPYRIGHT_TXT;${copyright_txt}")
   list(GET pair 0 key)
   list(GET pair 1 value)
   tolvane_nsis_string(value "${value}")
@@ -43,7 +63,7 @@ if(TOLVANE_MAKENSIS)
   add_custom_command(OUTPUT "${TOLVANE_SETUP_EXE}"
                      COMMAND "${TOLVANE_MAKENSIS}" -V2 -WX -NOCD "-DDEFINES=${pkg_out}/installer-defines.nsh"
                              ${PROJECT_SOURCE_DIR}/packaging/installer.nsi
-                     DEPENDS ${installed} "${ico}" "${pkg_out}/installer-defines.nsh"
+                     DEPENDS ${installed} "${ico}" "${copyright_txt}" "${pkg_out}/installer-defines.nsh"
                              ${PROJECT_SOURCE_DIR}/packaging/installer.nsi
                      COMMENT "Making ${TOLVANE_APP_NAME}-setup.exe" VERBATIM)
   add_custom_target(installer ALL DEPENDS "${TOLVANE_SETUP_EXE}")

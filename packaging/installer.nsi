@@ -33,6 +33,7 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=${APP_NAME}.exe" "${APP_EXE}"
   File "/oname=${APP_NAME}.ico" "${APP_ICO}"
+  File "/oname=copyright.txt" "${COPYRIGHT_TXT}"
   File "${FETCH_EXE}"
   File "${UNZIP_EXE}"
 !ifdef VERIFY_EXE
@@ -61,6 +62,7 @@ SectionEnd
 Section "Uninstall"
   Delete "$INSTDIR\${APP_NAME}.exe"
   Delete "$INSTDIR\${APP_NAME}.ico"
+  Delete "$INSTDIR\copyright.txt"
   Delete "$INSTDIR\${FETCH_NAME}"
   Delete "$INSTDIR\${UNZIP_NAME}"
 !ifdef VERIFY_NAME

@@ -121,10 +121,21 @@ TEST(Installer, SilentInstallShortcutsUpdateRoadAndSilentUninstall) {
 
   ProcessResult p = target.RunWithSwitches(setup, {"/S"}, o);
   ASSERT_EQ(p.status, 0) << p.out << p.err;
-  std::vector<std::string> programs = {name + ".exe", name + ".ico", "tolvane-fetch.exe", "tolvane-unzip.exe"};
+  std::vector<std::string> programs = {"copyright.txt", name + ".exe", name + ".ico", "tolvane-fetch.exe",
+                                      "tolvane-unzip.exe"};
   if (std::getenv("TOLVANE_E2E_HAS_VERIFY")) programs.push_back("tolvane-verify.exe");
   programs.push_back("uninstall.exe");
   EXPECT_EQ(ListTree(installDir), programs);
+  // The terms of what the programs carry inside: the package's own first,
+  // then each statically linked library's.
+  const std::string terms = ReadFile(installDir + "/copyright.txt");
+  EXPECT_EQ(terms.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n", 0), 0u);
+  for (const char* library : {"libsodium-dev", "libtinyxml-dev", "libz-mingw-w64-dev", "mingw-w64-x86-64-dev",
+                              "gcc-mingw-w64-x86-64-posix-runtime"}) {
+    const std::size_t at = terms.find(std::string("(Debian package ") + library + ") ========\n\n");
+    ASSERT_NE(at, std::string::npos) << library;
+    EXPECT_NE(terms.find("\nCopyright", at), std::string::npos) << library;
+  }
   EXPECT_FALSE(Exists(s.dataDir)) << "the data directory is the launcher's to make, not the installer's";
 
   const std::vector<std::string> shortcuts = {
