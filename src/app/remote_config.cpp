@@ -100,9 +100,10 @@ void LoadRemoteConfig(const std::string& strConfigUrl) {
   RunLog& log = TheRunLog();
   log.Add("configuration: " + LoggedAddress(strConfigUrl) + ": " + OpenedText(opened, status, text.size()));
   if (opened) ApplyRemoteConfig(text);
-  log.Add("  site: " + LoggedAddress(g_strOfficialUrl));
-  log.Add("  update address: " + LoggedAddress(g_strUpdateUrl));
-  log.Add("  report address: " + LoggedAddressWithoutQuery(g_strReportUrl));
+  const auto shown = [](const std::string& url) { return url.empty() ? std::string("(none)") : url; };
+  log.Add("  site: " + shown(LoggedAddress(g_strOfficialUrl)));
+  log.Add("  update address: " + shown(LoggedAddress(g_strUpdateUrl)));
+  log.Add("  report address: " + shown(LoggedAddressWithoutQuery(g_strReportUrl)));
 }
 
 void ApplyRemoteConfig(const std::string& text) {

@@ -160,3 +160,17 @@ TEST(LastRunLog, ALogThatCannotBeWrittenChangesNothing) {
     EXPECT_EQ(LogFiles(s), std::vector<std::string>{std::filesystem::path(s.r.LastRunLog(s.name)).filename().string()});
   }
 }
+
+TEST(LastRunLog, NoConfigurationService) {
+  Scenario s(kUnverified);  // nothing served: every request is refused
+  s.Run();
+  const std::string log = Normalised(ReadFile(s.r.LastRunLog(s.name)));
+  const std::string site = TOLVANE_OFFICIAL_URL;
+  for (const std::string& line :
+       {"configuration: " + Base() + "/api/: could not be opened\n  site: " + site +
+            "\n  update address: (none)\n  report address: " + site + "/dss/statvx/\n",
+        std::string("\nupdate: failed: manifest: "),
+        "\nreport: " + site + "/dss/statvx/: could not be opened\nsite: handed to the browser: " + site + "\n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\nin\n" << log;
+  }
+}
