@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 
 #include "http/session.h"
 #include "http/url.h"
@@ -78,6 +79,21 @@ std::int32_t FollowRedirect(CHttpDownload& session, std::string target) {
   return RP_REDIRECT;
 }
 
+// The announced length as atoi reads it, except that one past 31 bits
+// reads as -1, which the exchange refuses: wrapped around, 4 GiB and 100
+// bytes would be taken for 100 bytes, and the file cut short called whole.
+std::int32_t ContentLengthOf(std::string_view value) {
+  std::size_t i = 0;
+  while (i < value.size() && platform::IsBlank(value[i])) ++i;
+  if (i < value.size() && (value[i] == '+' || value[i] == '-')) ++i;
+  std::uint64_t n = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    n = n * 10 + static_cast<std::uint64_t>(value[i] - '0');
+    if (n > INT32_MAX) return -1;
+  }
+  return platform::AtoI(value);
+}
+
 }  // namespace
 
 std::int32_t ParseResponseHeader(CHttpDownload& session, std::string header, std::int32_t& status,
@@ -108,7 +124,7 @@ std::int32_t ParseResponseHeader(CHttpDownload& session, std::string header, std
   if (code >= 400) return code == 404 ? RP_NOTFOUND : RP_FAILED;
 
   if (!HeaderValue(header, "content-length:", value)) return RP_FAILED;
-  contentLength = platform::AtoI(value);
+  contentLength = ContentLengthOf(value);
   if (HeaderValue(header, "last-modified:", value)) lastModified = ParseHttpDate(value, lastModified);
   return RP_OK;
 }

@@ -78,6 +78,7 @@ TEST(HttpExchange, ResultsOfTheAnswers) {
       {"HTTP/1.1 416 Range\r\nContent-Length: 0\r\n\r\n", HX_FAILED},
       {"HTTP/1.1 200 OK\r\nServer: no length\r\n\r\n", HX_FAILED},
       {"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n", HX_FAILED},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 4294967396\r\n\r\n", HX_FAILED},  // 4 GiB and 100: no 100 bytes
       {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", HX_OK},
       {"garbage\r\n\r\n", HX_FAILED},
       {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n", HX_FAILED},  // no Location

@@ -116,6 +116,13 @@ INSTANTIATE_TEST_SUITE_P(
                     LengthCase{"X-Note: see content-length:7\r\nContent-Length: 10\r\n", RP_OK, 7},
                     LengthCase{"Content-Length: abc\r\n", RP_OK, 0},
                     LengthCase{"Content-Length: 2147483647\r\n", RP_OK, 2147483647},
+                    // Past 31 bits: never wrapped around to a length that looks fine.
+                    LengthCase{"Content-Length: 2147483648\r\n", RP_OK, -1},
+                    LengthCase{"Content-Length: 4294967396\r\n", RP_OK, -1},
+                    LengthCase{"Content-Length: 000000000004294967396\r\n", RP_OK, -1},
+                    LengthCase{"Content-Length: 18446744073709551716\r\n", RP_OK, -1},
+                    LengthCase{"Content-Length: -4294967291\r\n", RP_OK, -1},
+                    LengthCase{"Content-Length: 0002147483647\r\n", RP_OK, 2147483647},
                     // The value must end with a line end.
                     LengthCase{"Content-Length: 5", RP_FAILED, 0}));
 
