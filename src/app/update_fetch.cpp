@@ -4,6 +4,7 @@
 
 #include "app/run_log.h"
 #include "fs/paths.h"
+#include "http/response.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/path.h"
@@ -32,12 +33,6 @@ const char* ResultText(std::int32_t result) {
   }
 }
 
-// The status of the last answer the session read, 0 when none came.
-std::int32_t LastStatus(const CHttpDownload& session) {
-  const std::size_t code = session.m_strResponseHeader.find(' ');
-  return code == std::string::npos ? 0 : platform::AtoI(std::string_view(session.m_strResponseHeader).substr(code + 1));
-}
-
 // The download's HD_* result; why tells what went wrong unless HD_OK.
 std::int32_t Download(CHttpDownload& session, const char* what, const std::string& url, const std::string& path,
                       std::uint64_t limit, std::string& why, const std::function<void(const std::string&)>& step) {
@@ -49,7 +44,7 @@ std::int32_t Download(CHttpDownload& session, const char* what, const std::strin
   const std::int32_t result = session.DownloadFile(url.c_str(), path.c_str());
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   session.m_nMaxSize = UINT64_MAX;
-  const std::int32_t status = LastStatus(session);
+  const std::int32_t status = StatusCodeOf(session.m_strResponseHeader);
   Step(step, platform::Format("  %s: %s, %u bytes in %.3f s, %u retries, %d broken transfers", ResultText(result),
                               status > 0 ? platform::Format("HTTP %d", status).c_str() : "no answer",
                               session.m_nDownloaded, seconds, session.m_nRetryCount,

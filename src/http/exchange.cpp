@@ -65,8 +65,7 @@ std::int32_t OpenTunnel(CHttpDownload& session) {
   std::string header;
   const std::int32_t read = ReadResponseHeader(session.m_pRecvBuffer, header, session.m_nReceiveTimeout);
   if (read != HX_OK) return read;
-  const std::size_t code = header.find(' ');
-  const std::int32_t status = code == std::string::npos ? 0 : platform::AtoI(std::string_view(header).substr(code + 1));
+  const std::int32_t status = StatusCodeOf(header);
   // The server has not spoken yet: a proxy that sends more is no tunnel.
   if (status >= 200 && status <= 299) return session.m_pRecvBuffer->nCount == 0 ? HX_OK : HX_FAILED;
   session.m_strResponseHeader = header;

@@ -129,6 +129,11 @@ std::int32_t ParseResponseHeader(CHttpDownload& session, std::string header, std
   return RP_OK;
 }
 
+std::int32_t StatusCodeOf(std::string_view header) {
+  const std::size_t code = header.find(' ');
+  return code == std::string_view::npos ? 0 : platform::AtoI(header.substr(code + 1));
+}
+
 std::int64_t ParseHttpDate(std::string_view text, std::int64_t unsettled) {
   std::size_t comma = platform::MbFind(text, ',');
   if (comma == npos) return unsettled;

@@ -22,6 +22,10 @@ constexpr std::int32_t RP_NOTFOUND = 4;  // 404
 std::int32_t ParseResponseHeader(CHttpDownload& session, std::string header, std::int32_t& status,
                                  std::int32_t& contentLength, std::int64_t& lastModified);
 
+// The code of a header's status line: what follows its first blank, as
+// atoi reads it; 0 without a blank (no answer read, say).
+std::int32_t StatusCodeOf(std::string_view header);
+
 // A lower-cased HTTP date ("wed, 21 oct 2015 07:28:00 gmt") read as UTC.
 // Returns unsettled for a text without ',' or with a field out of range.
 std::int64_t ParseHttpDate(std::string_view text, std::int64_t unsettled);
